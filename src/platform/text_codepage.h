@@ -1,0 +1,22 @@
+// Text conversions between narrow strings and wide characters, in the manner of
+// the Windows conversion calls: lengths include the terminator, 0 means failure.
+#pragma once
+
+#include <cstddef>
+
+namespace recmux::platform {
+
+enum class CodePage {
+    Ansi = 0,  // the process's narrow encoding (its C locale)
+    Utf8 = 65001,
+};
+
+// Converts the terminated text into out (capacity in characters). With a null
+// out, returns the length needed. Invalid input, or too small a buffer, gives 0.
+size_t MultiByteToWide(CodePage page, const char *text, wchar_t *out, size_t capacity);
+size_t WideToMultiByte(CodePage page, const wchar_t *text, char *out, size_t capacity);
+
+// Equality of ASCII letters without regard to case; other bytes compare as they are.
+int AsciiCaseCompare(const char *a, const char *b);
+
+}  // namespace recmux::platform

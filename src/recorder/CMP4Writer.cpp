@@ -1,0 +1,174 @@
+#include "recorder/CMP4Writer.h"
+
+#include "recorder/recording_files.h"
+
+namespace recmux {
+
+CMP4Writer::CMP4Writer(const platform::FileOps &files) : files_(files) {}
+
+CMP4Writer::~CMP4Writer()
+{
+    try {
+        Close();
+    } catch (...) {
+        // Close only throws when memory runs out; the members still release everything.
+    }
+}
+
+bool CMP4Writer::Open(const char *path)
+{
+    if (!path)
+        return false;
+    headerWritten_ = false;
+    beginPts_ = 0;
+    endPts_ = 0;
+    finalPath_ = path;
+    const std::string working = finalPath_ + ".tmp";
+    if (FileExists(files_, working.c_str()))
+        DeleteRecordingFile(files_, working.c_str());
+
+    AVFormatContext *output = nullptr;
+    avformat_alloc_output_context2(&output, nullptr, "mp4", working.c_str());
+    if (!output)
+        return false;
+    output_.reset(output);
+    return true;
+}
+
+bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)
+{
+    // Without a callback every byte would be dropped while the recording reports success.
+    if (!write)
+        return false;
+    if (!ioBuffer_) {
+        ioBuffer_.reset(static_cast<uint8_t *>(av_malloc(static_cast<size_t>(ioBufferSize_))));
+        if (!ioBuffer_)
+            return false;
+    }
+    AVIOContext *io = avio_alloc_context(ioBuffer_.get(), ioBufferSize_, 1, opaque, nullptr, write,
+                                         nullptr);
+    AVFormatContext *output = nullptr;
+    if (io && avformat_alloc_output_context2(&output, nullptr, "mp4", nullptr) >= 0 && output) {
+        ioBuffer_.release();  // the I/O context owns its buffer from here on
+        output->pb = io;
+        output->flags = AVFMT_FLAG_CUSTOM_IO;
+        output_.reset(output);
+        fileType_ = 1;
+        return true;
+    }
+    avio_context_free(&io);
+    ioBuffer_.reset();
+    return false;
+}
+
+bool CMP4Writer::IsOpen()
+{
+    return output_ != nullptr;
+}
+
+bool CMP4Writer::Close()
+{
+    if (!IsOpen())
+        return false;
+    // A callback output has no url: it is never finalised.
+    const std::string working = output_->url ? output_->url : "";
+    EnsureOutputOpen();
+    DrainVideoQueue();
+    resampler_.reset();
+    if (!output_)
+        return true;
+    if (headerWritten_) {
+        if (audioEncoder_)
+            FlushEncoder(audioEncoder_.get());
+        if (videoCodecContext_)
+            FlushEncoder(videoCodecContext_.get());
+        av_write_trailer(output_.get());
+    }
+    ReleaseVideo();
+    ReleaseAudio();
+    CloseOutputIo();
+    output_.reset();
+    if (!working.empty())
+        FinaliseFile(working);
+    return true;
+}
+
+void CMP4Writer::FinaliseFile(const std::string &working)
+{
+    if (IsReadableMp4(working.c_str()))
+        FinaliseRecording(files_, working.c_str(), finalPath_.c_str());
+    else
+        DeleteRecordingFile(files_, working.c_str());
+}
+
+// Frames can only leave the queue once the header is written; without it they
+// are dropped rather than waited for.
+void CMP4Writer::DrainVideoQueue()
+{
+    for (uint32_t left = videoQueue_.Size(); left != 0;) {
+        if (headerWritten_)
+            WriteInterleaved(3);
+        const uint32_t now = videoQueue_.Size();
+        if (now >= left) {
+            AVFrameInfo dropped;
+            while (videoQueue_.Pop(dropped)) {
+            }
+            return;
+        }
+        left = now;
+    }
+}
+
+void CMP4Writer::FlushEncoder(AVCodecContext *context)
+{
+    if (!(context->codec->capabilities & AV_CODEC_CAP_DELAY))
+        return;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet || avcodec_send_frame(context, nullptr) < 0)
+        return;
+    // Only the AAC encoder holds frames back: the video context never encodes.
+    while (avcodec_receive_packet(context, packet.get()) >= 0) {
+        const bool written = context == audioEncoder_.get() &&
+                             WriteAudioPacket(packet->data, packet->size);
+        av_packet_unref(packet.get());
+        if (!written)
+            return;
+    }
+}
+
+bool CMP4Writer::SetFileType(int32_t type)
+{
+    fileType_ = type;
+    return true;
+}
+
+bool CMP4Writer::SetMsgNotify(void *user, MsgNotifyCallback notify)
+{
+    msgUser_ = user;
+    msgNotify_ = notify;
+    return true;
+}
+
+void CMP4Writer::Notify(int32_t category, int32_t value)
+{
+    if (msgNotify_)
+        msgNotify_(msgUser_, category, value);
+}
+
+bool CMP4Writer::GetBeginPts(uint64_t *pts)
+{
+    if (!pts || beginPts_ == 0)
+        return false;
+    *pts = beginPts_;
+    return true;
+}
+
+bool CMP4Writer::GetEndPts(uint64_t *pts)
+{
+    if (!pts || endPts_ == 0)
+        return false;
+    *pts = endPts_;
+    return true;
+}
+
+}  // namespace recmux

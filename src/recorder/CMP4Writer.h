@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "recorder/IWriter.h"
+#include "recorder/av_ptr.h"
+#include "video/TConQue.h"
+
+namespace recmux {
+
+class CMP4Writer final : public IWriter {
+public:
+    struct AVFrameInfo {
+        int32_t isKey = 0;
+        uint64_t pts = 0;
+        std::vector<uint8_t> data;
+    };
+
+    explicit CMP4Writer(const platform::FileOps &files = platform::SystemFileOps());
+    ~CMP4Writer() override;
+    CMP4Writer(const CMP4Writer &) = delete;
+    CMP4Writer &operator=(const CMP4Writer &) = delete;
+
+    bool Open(const char *path) override;
+    bool OpenWithCallback(void *opaque, recmux_write_callback write) override;
+    bool IsOpen() override;
+    bool Close() override;
+    bool SetFileType(int32_t type) override;
+    bool InitVideo(int32_t codec, int32_t width, int32_t height, int32_t reserved) override;
+    bool InitAudio(int32_t audio_type, int32_t channels, int32_t sample_rate,
+                   int32_t bits_per_sample) override;
+    bool WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key) override;
+    bool WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts) override;
+    bool SetMsgNotify(void *user, MsgNotifyCallback notify) override;
+    bool GetBeginPts(uint64_t *pts) override;
+    bool GetEndPts(uint64_t *pts) override;
+
+    int32_t FileType() const { return fileType_; }
+
+private:
+    bool EnsureOutputOpen();
+    bool WriteInterleaved(uint32_t budget);
+    bool WriteAudioPacket(const uint8_t *data, int32_t size);
+    void DrainVideoQueue();
+    void FlushEncoder(AVCodecContext *context);
+    void FinaliseFile(const std::string &working);
+    void Notify(int32_t category, int32_t value);
+
+    bool ReleaseVideo();
+    bool ReleaseAudio();
+    bool CloseOutputIo();
+
+    const platform::FileOps &files_;
+
+    TConQue<AVFrameInfo> audioQueue_;
+    TConQue<AVFrameInfo> videoQueue_;
+    void *msgUser_ = nullptr;
+    MsgNotifyCallback msgNotify_ = nullptr;
+    CodecContextPtr audioEncoder_;
+    CodecContextPtr videoCodecContext_;
+    bool headerWritten_ = false;
+    PacketPtr videoPacket_;
+    AudioFifoPtr audioFifo_;
+    OutputContextPtr output_;
+    ResamplerPtr resampler_;
+    uint64_t endPts_ = 0;
+    uint64_t beginPts_ = 0;
+    std::string finalPath_;
+    int32_t fileType_ = 0;
+    AvBufferPtr ioBuffer_;
+    int32_t ioBufferSize_ = 0x100000;
+};
+
+}  // namespace recmux

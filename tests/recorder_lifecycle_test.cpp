@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "recorder/CMP4Writer.h"
+#include "test_files.h"
+
+namespace recmux {
+namespace {
+
+using test::Exists;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+int g_bytes_written = 0;
+
+int CountBytes(void *, uint8_t *, int size)
+{
+    g_bytes_written += size;
+    return size;
+}
+
+TEST(RecorderLifecycle, NewRecorderIsClosedAndHasNoTimestamps)
+{
+    CMP4Writer writer;
+    uint64_t pts = 7;
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_FALSE(writer.GetBeginPts(&pts));
+    EXPECT_FALSE(writer.GetEndPts(&pts));
+    EXPECT_EQ(pts, 7u);
+    EXPECT_FALSE(writer.Close());
+    EXPECT_EQ(writer.FileType(), 0);
+}
+
+TEST(RecorderLifecycle, OpenRemovesAStaleWorkingFileAndCreatesNothing)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    WriteAll(path + ".tmp", "left over by a crash");
+
+    CMP4Writer writer;
+    ASSERT_TRUE(writer.Open(path.c_str()));
+    EXPECT_TRUE(writer.IsOpen());
+    EXPECT_FALSE(Exists(path + ".tmp"));
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST(RecorderLifecycle, CloseWithoutFramesLeavesNoFileAndCloseTwiceFails)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    CMP4Writer writer;
+    ASSERT_TRUE(writer.Open(path.c_str()));
+    uint64_t pts = 7;
+    EXPECT_FALSE(writer.GetBeginPts(&pts));
+    EXPECT_FALSE(writer.GetEndPts(nullptr));
+    EXPECT_EQ(pts, 7u);
+
+    EXPECT_TRUE(writer.Close());
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_FALSE(Exists(path + ".tmp"));
+    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(writer.Close());
+}
+
+TEST(RecorderLifecycle, AnEmptySessionLeavesAnExistingRecordingAlone)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    WriteAll(path, "earlier recording");
+    {
+        CMP4Writer writer;
+        ASSERT_TRUE(writer.Open(path.c_str()));
+        EXPECT_TRUE(writer.Close());
+    }
+    EXPECT_EQ(ReadAll(path), "earlier recording");
+    EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+TEST(RecorderLifecycle, DestructorClosesAnOpenRecorder)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    {
+        CMP4Writer writer;
+        ASSERT_TRUE(writer.Open(path.c_str()));
+    }
+    EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+TEST(RecorderLifecycle, CallbackOutputIsFragmentedAndNeedsACallback)
+{
+    CMP4Writer refused;
+    EXPECT_FALSE(refused.OpenWithCallback(nullptr, nullptr));
+    EXPECT_FALSE(refused.IsOpen());
+
+    g_bytes_written = 0;
+    CMP4Writer writer;
+    ASSERT_TRUE(writer.OpenWithCallback(nullptr, CountBytes));
+    EXPECT_TRUE(writer.IsOpen());
+    EXPECT_EQ(writer.FileType(), 1);
+    EXPECT_TRUE(writer.SetFileType(0));
+    EXPECT_EQ(writer.FileType(), 0);
+    EXPECT_TRUE(writer.Close());
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_EQ(g_bytes_written, 0);
+}
+
+TEST(RecorderLifecycle, OperationsNotBuiltYetReportFailure)
+{
+    TempDir dir;
+    CMP4Writer writer;
+    ASSERT_TRUE(writer.Open(dir.Path("cam.mp4").c_str()));
+    const uint8_t frame[] = {0, 0, 0, 1, 0x65};
+    EXPECT_FALSE(writer.InitVideo(0, 640, 480, 0));
+    EXPECT_FALSE(writer.InitAudio(1, 1, 8000, 16));
+    EXPECT_FALSE(writer.WriteVideo(frame, sizeof frame, 1000, 1));
+    EXPECT_FALSE(writer.WriteAudio(frame, sizeof frame, 1000));
+    EXPECT_TRUE(writer.SetMsgNotify(nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace recmux

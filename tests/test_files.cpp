@@ -1,0 +1,53 @@
+#include "test_files.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace recmux::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "recmux-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+bool Exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+std::string ReadAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteAll(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool MakeMp4WithFfmpeg(const std::string &path)
+{
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=1:size=160x120:rate=10 "
+        "-c:v mpeg4 '" + path + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace recmux::test
