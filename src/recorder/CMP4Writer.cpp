@@ -17,6 +17,9 @@ CMP4Writer::~CMP4Writer()
 
 bool CMP4Writer::Open(const char *path)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     if (!path)
         return false;
     headerWritten_ = false;
@@ -37,6 +40,9 @@ bool CMP4Writer::Open(const char *path)
 
 bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     // Without a callback every byte would be dropped while the recording reports success.
     if (!write)
         return false;
@@ -63,12 +69,16 @@ bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)
 
 bool CMP4Writer::IsOpen()
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     return output_ != nullptr;
 }
 
 bool CMP4Writer::Close()
 {
-    if (!IsOpen())
+    CallLock::Guard guard(callLock_);
+    if (!guard || !output_)
         return false;
     // A callback output has no url: it is never finalised.
     const std::string working = output_->url ? output_->url : "";
@@ -93,9 +103,11 @@ bool CMP4Writer::Close()
     return true;
 }
 
+// A recording without a single video frame is not published: a track-less file
+// under the final name could never be continued.
 void CMP4Writer::FinaliseFile(const std::string &working)
 {
-    if (IsReadableMp4(working.c_str()))
+    if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
         FinaliseRecording(files_, working.c_str(), finalPath_.c_str());
     else
         DeleteRecordingFile(files_, working.c_str());
@@ -121,7 +133,7 @@ void CMP4Writer::DrainVideoQueue()
 
 void CMP4Writer::FlushEncoder(AVCodecContext *context)
 {
-    if (!(context->codec->capabilities & AV_CODEC_CAP_DELAY))
+    if (!context->codec || !(context->codec->capabilities & AV_CODEC_CAP_DELAY))
         return;
     PacketPtr packet(av_packet_alloc());
     if (!packet || avcodec_send_frame(context, nullptr) < 0)
@@ -138,12 +150,18 @@ void CMP4Writer::FlushEncoder(AVCodecContext *context)
 
 bool CMP4Writer::SetFileType(int32_t type)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     fileType_ = type;
     return true;
 }
 
 bool CMP4Writer::SetMsgNotify(void *user, MsgNotifyCallback notify)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     msgUser_ = user;
     msgNotify_ = notify;
     return true;
@@ -157,6 +175,9 @@ void CMP4Writer::Notify(int32_t category, int32_t value)
 
 bool CMP4Writer::GetBeginPts(uint64_t *pts)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     if (!pts || beginPts_ == 0)
         return false;
     *pts = beginPts_;
@@ -165,6 +186,9 @@ bool CMP4Writer::GetBeginPts(uint64_t *pts)
 
 bool CMP4Writer::GetEndPts(uint64_t *pts)
 {
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
     if (!pts || endPts_ == 0)
         return false;
     *pts = endPts_;

@@ -7,7 +7,9 @@
 #include "platform/file_ops.h"
 #include "recorder/IWriter.h"
 #include "recorder/av_ptr.h"
+#include "recorder/call_guard.h"
 #include "video/TConQue.h"
+#include "video/frame_rate_estimate.h"
 
 namespace recmux {
 
@@ -42,7 +44,23 @@ public:
 
 private:
     bool EnsureOutputOpen();
+    bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
+    bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
+
+    bool OpenOutput(int32_t codec, int32_t width, int32_t height, double rate);
+    bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, double rate);
+    AVStream *AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
+                             CodecContextPtr &context, AVCodecID codec_id, int32_t width,
+                             int32_t height, double rate);
+    void UseStreamParameterSets();
+    bool IsCallbackOutput() const;
+    bool OpenFile();
+    bool Init();
+    int WriteHeader();
+    bool ContinueRecording(const char *final_path);
+
     bool WriteInterleaved(uint32_t budget);
+    bool WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey);
     bool WriteAudioPacket(const uint8_t *data, int32_t size);
     void DrainVideoQueue();
     void FlushEncoder(AVCodecContext *context);
@@ -54,20 +72,33 @@ private:
     bool CloseOutputIo();
 
     const platform::FileOps &files_;
+    CallLock callLock_;
 
     TConQue<AVFrameInfo> audioQueue_;
     TConQue<AVFrameInfo> videoQueue_;
     void *msgUser_ = nullptr;
     MsgNotifyCallback msgNotify_ = nullptr;
     CodecContextPtr audioEncoder_;
+    uint64_t videoFrameCount_ = 0;
+    AVStream *videoStream_ = nullptr;
     CodecContextPtr videoCodecContext_;
     bool headerWritten_ = false;
+    bool videoInitialised_ = false;
+    bool waitingForKey_ = true;
+    // No set-up is tried again: a header was attempted, or the final file cannot be continued.
+    bool setupClosed_ = false;
+    int32_t videoCodec_ = 0;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t videoReserved_ = 0;
     PacketPtr videoPacket_;
     AudioFifoPtr audioFifo_;
     OutputContextPtr output_;
     ResamplerPtr resampler_;
     uint64_t endPts_ = 0;
     uint64_t beginPts_ = 0;
+    FrameRateEstimate rateEstimate_;
+    std::vector<uint8_t> parameterSets_;
     std::string finalPath_;
     int32_t fileType_ = 0;
     AvBufferPtr ioBuffer_;

@@ -3,23 +3,8 @@
 
 namespace recmux {
 
-// TODO(#4): video intake, output set-up and the interleaving writer.
-bool CMP4Writer::InitVideo(int32_t, int32_t, int32_t, int32_t)
-{
-    return false;
-}
-
-bool CMP4Writer::WriteVideo(const uint8_t *, uint32_t, uint64_t, int32_t)
-{
-    return false;
-}
-
-bool CMP4Writer::EnsureOutputOpen()
-{
-    return headerWritten_;
-}
-
-bool CMP4Writer::WriteInterleaved(uint32_t)
+// TODO(#5): continuing an existing recording.
+bool CMP4Writer::ContinueRecording(const char *)
 {
     return false;
 }

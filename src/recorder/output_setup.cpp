@@ -1,0 +1,211 @@
+#include <algorithm>
+#include <cstring>
+
+#include "recorder/CMP4Writer.h"
+#include "recorder/print_log.h"
+#include "recorder/recording_files.h"
+#include "recorder/video_codec.h"
+
+namespace recmux {
+namespace {
+
+// 1/N for a rate strictly between 0 and 100, N the rounded rate and never 0; else 1/25.
+AVRational VideoTimeBase(double rate)
+{
+    const int n = rate > 0 && rate < 100 ? std::max(1, static_cast<int>(rate + 0.5)) : 25;
+    return AVRational{1, n};
+}
+
+void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCodecID codec_id,
+                   int32_t width, int32_t height, double rate)
+{
+    context->codec_id = codec_id;
+    context->codec_type = AVMEDIA_TYPE_VIDEO;
+    context->bit_rate = 400000;
+    context->width = width;
+    context->height = height;
+    context->time_base = VideoTimeBase(rate);
+    context->gop_size = 12;
+    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    context->max_b_frames = 1;
+    if (codec_id == AV_CODEC_ID_H264) {
+        context->qmin = 10;
+        context->qmax = 51;
+        context->qcompress = 0.6f;
+    }
+    if (output->oformat->flags & AVFMT_GLOBALHEADER)
+        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // The encoder only ever describes the stream: no worker threads for it.
+    context->thread_count = 1;
+}
+
+}  // namespace
+
+bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double rate)
+{
+    if (!output_ || width < 1 || height < 1 || setupClosed_)
+        return false;
+    // FFmpeg's output formats are read-only here: the codec is not recorded in "mp4".
+    const AVCodecID codec_id = VideoCodecId(codec);
+    if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
+        !OpenVideoStream(codec_id, width, height, rate))
+        return false;
+    // TODO(#7): the AAC stream, its encoder, FIFO and resampler.
+    if (!(output_->oformat->flags & AVFMT_NOFILE)) {
+        const bool opened = IsCallbackOutput() ? Init() : OpenFile();
+        if (!opened)
+            return false;
+    }
+    av_dump_format(output_.get(), 0, output_->url ? output_->url : "", 1);
+    return true;
+}
+
+bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, double rate)
+{
+    const AVCodec *encoder = nullptr;
+    videoStream_ = AddVideoStream(output_.get(), encoder, videoCodecContext_, codec_id, width,
+                                  height, rate);
+    if (!videoStream_) {
+        Notify(0, 1);
+        ReleaseVideo();
+        return false;
+    }
+    if (avcodec_open2(videoCodecContext_.get(), encoder, nullptr) < 0) {
+        Notify(0, 2);
+        ReleaseVideo();
+        return false;
+    }
+    if (avcodec_parameters_from_context(videoStream_->codecpar, videoCodecContext_.get()) < 0) {
+        Notify(0, 3);
+        ReleaseVideo();
+        return false;
+    }
+    videoPacket_.reset(av_packet_alloc());
+    if (!videoPacket_) {
+        ReleaseVideo();
+        return false;
+    }
+    UseStreamParameterSets();
+    Notify(0, 0);
+    return true;
+}
+
+AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
+                                     CodecContextPtr &context, AVCodecID codec_id, int32_t width,
+                                     int32_t height, double rate)
+{
+    encoder = avcodec_find_encoder(codec_id);
+    if (!encoder) {
+        PrintLog("could not find encoder for '%s' \n", avcodec_get_name(codec_id));
+        return nullptr;
+    }
+    output->video_codec = encoder;
+    AVStream *stream = nullptr;
+    for (unsigned i = 0; i < output->nb_streams && !stream; i++) {
+        if (output->streams[i]->codecpar->codec_id == codec_id)
+            stream = output->streams[i];
+    }
+    if (!stream) {
+        stream = avformat_new_stream(output, encoder);
+        if (!stream)
+            return nullptr;
+        stream->codecpar->codec_id = codec_id;
+    }
+    stream->id = static_cast<int>(output->nb_streams) - 1;
+    context.reset(avcodec_alloc_context3(encoder));
+    if (!context)
+        return nullptr;
+    DescribeVideo(context.get(), output, codec_id, width, height, rate);
+    if (avcodec_parameters_from_context(stream->codecpar, context.get()) < 0)
+        return nullptr;
+    return stream;
+}
+
+// Players configure their decoder from the sample entry, so it must hold the
+// stream's own parameter sets, not those of the encoder that described it.
+// The encoder is then dropped: its threads and buffers would otherwise stay
+// for the whole recording, while only its parameters are ever used.
+void CMP4Writer::UseStreamParameterSets()
+{
+    AVCodecParameters *par = videoStream_->codecpar;
+    if (!parameterSets_.empty()) {
+        auto *extradata = static_cast<uint8_t *>(
+            av_mallocz(parameterSets_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (extradata) {
+            std::memcpy(extradata, parameterSets_.data(), parameterSets_.size());
+            av_freep(&par->extradata);
+            par->extradata = extradata;
+            par->extradata_size = static_cast<int>(parameterSets_.size());
+            par->profile = FF_PROFILE_UNKNOWN;
+            par->level = FF_LEVEL_UNKNOWN;
+        }
+    }
+    // Packets carry pts = dts: the file announces no reordering.
+    par->video_delay = 0;
+    CodecContextPtr description(avcodec_alloc_context3(nullptr));
+    if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
+        description->time_base = videoCodecContext_->time_base;
+        videoCodecContext_ = std::move(description);
+    }
+}
+
+bool CMP4Writer::IsCallbackOutput() const
+{
+    return output_->flags & AVFMT_FLAG_CUSTOM_IO;
+}
+
+int CMP4Writer::WriteHeader()
+{
+    setupClosed_ = true;
+    AVDictionary *options = nullptr;
+    // A callback output cannot seek back to write an index: it stays fragmented.
+    if (fileType_ == 1 || IsCallbackOutput()) {
+        av_dict_set(&options, "movflags", "frag_keyframe+empty_moov", 0);
+        av_dict_set_int(&options, "frag_duration", 200000, 0);
+        // Every finished fragment leaves at once, so a killed process leaves a readable file.
+        output_->flush_packets = 1;
+    }
+    const int result = avformat_write_header(output_.get(), &options);
+    av_dict_free(&options);
+    return result;
+}
+
+bool CMP4Writer::OpenFile()
+{
+    // Only a final file that reads back can be continued: learn that before a
+    // header is written, since a header is written only once.
+    const bool continuing = FileExists(files_, finalPath_.c_str());
+    if (continuing && !IsReadableMp4(finalPath_.c_str())) {
+        setupClosed_ = true;
+        return false;
+    }
+    if (avio_open(&output_->pb, output_->url, AVIO_FLAG_WRITE) < 0) {
+        CloseOutputIo();
+        return false;
+    }
+    if (WriteHeader() < 0) {
+        if (fileType_ == 1)
+            PrintLog("=================== CMP4Writer::OpenFile() Error occurred when opening "
+                     "output file ==============\n");
+        CloseOutputIo();
+        DeleteRecordingFile(files_, output_->url);
+        return false;
+    }
+    if (continuing && !ContinueRecording(finalPath_.c_str())) {
+        CloseOutputIo();
+        return false;
+    }
+    return true;
+}
+
+bool CMP4Writer::Init()
+{
+    if (WriteHeader() >= 0)
+        return true;
+    PrintLog("=================== CMP4Writer::Init() Error occurred when opening output file "
+             "==============\n");
+    CloseOutputIo();
+    return false;
+}
+
+}  // namespace recmux

@@ -1,0 +1,27 @@
+// Walking the NAL units (or MPEG-4 start-code units) of an Annex B frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+namespace recmux {
+
+struct NalUnit {
+    const uint8_t *data;  // first byte after the start code
+    size_t size;          // up to the next start code, trailing zero bytes excluded
+};
+
+// Advances cursor past the next unit behind a three- or four-byte start code.
+bool NextNalUnit(const uint8_t *&cursor, const uint8_t *end, NalUnit &unit);
+
+// The parameter sets in front of the first picture of a key frame, in Annex B
+// form (SPS/PPS, VPS/SPS/PPS, or the MPEG-4 headers before the first VOP).
+// Empty when the frame carries none.
+std::vector<uint8_t> LeadingParameterSets(AVCodecID codec, const uint8_t *data, size_t size);
+
+}  // namespace recmux

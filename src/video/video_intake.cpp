@@ -1,0 +1,74 @@
+#include <climits>
+
+#include "recorder/CMP4Writer.h"
+#include "recorder/video_codec.h"
+#include "video/annexb.h"
+
+namespace recmux {
+
+bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t reserved)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard || videoInitialised_)
+        return false;
+    videoCodec_ = codec;
+    width_ = width;
+    height_ = height;
+    videoReserved_ = reserved;
+    videoInitialised_ = true;
+    return true;
+}
+
+bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard || !output_)
+        return false;
+    if ((!data && size != 0) || size > INT32_MAX)
+        return false;
+    // Once the set-up has failed for good nothing can be written: refuse rather
+    // than queue without bound.
+    if (setupClosed_ && !headerWritten_)
+        return false;
+    if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, pts, key))
+        return false;
+
+    AVFrameInfo frame;
+    frame.isKey = key;
+    frame.pts = pts;
+    frame.data.assign(data, data + size);
+    videoQueue_.Push(std::move(frame));
+    if (!headerWritten_) {
+        if (rateEstimate_.ReadyToOpen(key != 0))
+            EnsureOutputOpen();
+        else
+            rateEstimate_.Add(pts);
+    }
+    WriteInterleaved(3);
+    return true;
+}
+
+bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts,
+                                     int32_t key)
+{
+    if (key == 0)
+        return false;
+    if ((width_ <= 0 || height_ <= 0) && !ProbeVideoSize(data, size, width_, height_))
+        return false;
+    if (beginPts_ == 0) {
+        beginPts_ = pts;
+        endPts_ = pts;
+    }
+    waitingForKey_ = false;
+    parameterSets_ = LeadingParameterSets(VideoCodecId(videoCodec_), data, size);
+    return true;
+}
+
+bool CMP4Writer::EnsureOutputOpen()
+{
+    if (!headerWritten_)
+        headerWritten_ = OpenOutput(videoCodec_, width_, height_, rateEstimate_.Rate());
+    return headerWritten_;
+}
+
+}  // namespace recmux
