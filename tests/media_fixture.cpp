@@ -5,9 +5,10 @@
 #include <sstream>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 }
 
+#include "annexb_source.h"
 #include "test_files.h"
 
 namespace recmux::test {
@@ -15,21 +16,6 @@ namespace {
 
 // The encoders that describe each stream are chatty; the tests want errors only.
 const bool kQuietLog = (av_log_set_level(AV_LOG_ERROR), true);
-
-struct ParserDeleter {
-    void operator()(AVCodecParserContext *parser) const { av_parser_close(parser); }
-};
-struct ContextDeleter {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-
-AVCodecID CodecId(const std::string &codec)
-{
-    if (codec == "hevc")
-        return AV_CODEC_ID_HEVC;
-    return codec == "mpeg4" ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_H264;
-}
-
 }  // namespace
 
 bool MakeElementaryStream(const std::string &path, int frames, const std::string &options)
@@ -40,29 +26,13 @@ bool MakeElementaryStream(const std::string &path, int frames, const std::string
     return std::system(command.c_str()) == 0;
 }
 
-std::vector<AccessUnit> SplitAccessUnits(const std::string &path, const std::string &codec)
+std::vector<AccessUnit> SplitAccessUnits(const std::string &path)
 {
-    const std::string stream = ReadAll(path);
-    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(CodecId(codec)));
-    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(nullptr));
     std::vector<AccessUnit> units;
-    if (!parser || !context)
-        return units;
-    auto *data = reinterpret_cast<const uint8_t *>(stream.data());
-    size_t left = stream.size();
-    for (;;) {
-        uint8_t *out = nullptr;
-        int out_size = 0;
-        const int used = av_parser_parse2(parser.get(), context.get(), &out, &out_size, data,
-                                          static_cast<int>(left), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-        if (out_size > 0)
-            units.push_back({std::vector<uint8_t>(out, out + out_size),
-                             parser->key_frame == 1 || parser->pict_type == AV_PICTURE_TYPE_I});
-        if (left == 0 && out_size == 0)
-            break;
-        data += used;
-        left -= static_cast<size_t>(used);
-    }
+    const auto codec = recmux_tool::CodecFromExtension(path);
+    auto source = codec ? recmux_tool::OpenAnnexBFile(path, *codec) : nullptr;
+    for (AccessUnit unit; source && source->Next(unit);)
+        units.push_back(std::move(unit));
     return units;
 }
 

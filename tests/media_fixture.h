@@ -6,18 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "frame_source.h"
+
 namespace recmux::test {
 
-struct AccessUnit {
-    std::vector<uint8_t> bytes;
-    bool key;
-};
+using recmux_tool::AccessUnit;
 
 // Encodes `frames` frames of a 640x360 25 fps test pattern with the given
 // ffmpeg output options (e.g. "-c:v libx264 -bf 0 -g 25 -f h264") into path.
 bool MakeElementaryStream(const std::string &path, int frames, const std::string &options);
-// codec: "h264", "hevc" or "mpeg4".
-std::vector<AccessUnit> SplitAccessUnits(const std::string &path, const std::string &codec);
+// Split as the recmux tool splits its input, chosen by the file extension.
+std::vector<AccessUnit> SplitAccessUnits(const std::string &path);
 
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);

@@ -36,7 +36,7 @@ struct Fixture {
 };
 
 // Streams are encoded once per test binary: the encoders are the slow part.
-const Fixture &Stream(const std::string &name, const std::string &codec, int frames,
+const Fixture &Stream(const std::string &name, int frames,
                       const std::string &options)
 {
     static TempDir dir;
@@ -47,11 +47,11 @@ const Fixture &Stream(const std::string &name, const std::string &codec, int fra
     Fixture fixture;
     fixture.stream = dir.Path(name);
     if (test::MakeElementaryStream(fixture.stream, frames, options))
-        fixture.units = test::SplitAccessUnits(fixture.stream, codec);
+        fixture.units = test::SplitAccessUnits(fixture.stream);
     return made.emplace(name, std::move(fixture)).first->second;
 }
 
-const Fixture &H264() { return Stream("plain.h264", "h264", 100, "-c:v libx264 -bf 0 -g 25 -f h264"); }
+const Fixture &H264() { return Stream("plain.h264", 100, "-c:v libx264 -bf 0 -g 25 -f h264"); }
 
 // Feeds every unit at 25 fps timestamps; returns how many were accepted.
 int Record(IWriter &writer, const std::vector<AccessUnit> &units, uint64_t interval = kFrameInterval)
@@ -111,7 +111,7 @@ TEST(Recording, FragmentedFileHasFragments)
 
 TEST(Recording, SampleEntryCarriesTheStreamsOwnProfile)
 {
-    const Fixture &input = Stream("baseline.h264", "h264", 100,
+    const Fixture &input = Stream("baseline.h264", 100,
                                   "-c:v libx264 -profile:v baseline -g 25 -f h264");
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
@@ -122,7 +122,7 @@ TEST(Recording, SampleEntryCarriesTheStreamsOwnProfile)
 
 TEST(Recording, AccessUnitDelimitersDoNotHideTheCodec)
 {
-    const Fixture &input = Stream("aud.h264", "h264", 100,
+    const Fixture &input = Stream("aud.h264", 100,
                                   "-c:v libx264 -bf 0 -g 25 -x264-params aud=1 -f h264");
     ASSERT_EQ(input.units.front().bytes[4], 0x09);
     TempDir dir;
@@ -133,9 +133,9 @@ TEST(Recording, AccessUnitDelimitersDoNotHideTheCodec)
 
 TEST(Recording, H265AndMpeg4Record)
 {
-    const Fixture &hevc = Stream("plain.hevc", "hevc", 100,
+    const Fixture &hevc = Stream("plain.hevc", 100,
                                  "-c:v libx265 -x265-params log-level=error:bframes=0:keyint=25 -f hevc");
-    const Fixture &mpeg4 = Stream("plain.m4v", "mpeg4", 100, "-c:v mpeg4 -bf 0 -g 25 -f m4v");
+    const Fixture &mpeg4 = Stream("plain.m4v", 100, "-c:v mpeg4 -bf 0 -g 25 -f m4v");
     TempDir dir;
     ASSERT_EQ(RecordFile(dir.Path("hevc.mp4"), hevc.units), 100);
     ExpectFaithfulCopy(dir.Path("hevc.mp4"), hevc, 100, "hevc");
@@ -145,7 +145,7 @@ TEST(Recording, H265AndMpeg4Record)
 
 TEST(Recording, BFrameStreamKeepsEveryFrame)
 {
-    const Fixture &input = Stream("bframes.h264", "h264", 100, "-c:v libx264 -bf 2 -g 25 -f h264");
+    const Fixture &input = Stream("bframes.h264", 100, "-c:v libx264 -bf 2 -g 25 -f h264");
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
     ASSERT_EQ(RecordFile(mp4, input.units), 100);
@@ -182,7 +182,7 @@ TEST(Recording, CallbackOutputStaysFragmentedWhateverTheFileType)
 TEST(Recording, KilledFragmentedRecordingLeavesAReadableWorkingFile)
 {
     // Long enough to pass the open point (frame 526) well before the kill.
-    const Fixture &input = Stream("long.h264", "h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
+    const Fixture &input = Stream("long.h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
     ASSERT_EQ(input.units.size(), 700u);
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
@@ -277,7 +277,7 @@ TEST(Recording, UnknownCodecValueRecordsNoVideoAndPublishesNothing)
 
 TEST(Recording, AnUnreadableFinalFileIsNeverReplaced)
 {
-    const Fixture &input = Stream("long.h264", "h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
+    const Fixture &input = Stream("long.h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
     test::WriteAll(mp4, "not an mp4");

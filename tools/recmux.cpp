@@ -1,52 +1,131 @@
 // recmux: the library's command-line front end.
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 
-#include "recmux_writer.h"
+#include "annexb_source.h"
+#include "record.h"
+#include "test_pattern.h"
 
 namespace {
 
-int Usage()
+using recmux_tool::VideoCodec;
+
+constexpr const char *kUsage =
+    "usage: recmux record [-i in.h264|in.264|in.hevc|in.265|in.m4v] [-o out.mp4] [--fps N]\n"
+    "                     [--fragmented] [--codec h264|h265] [--seconds S] [--callback]\n"
+    "  -i          Annex B input; without it a test pattern is encoded and recorded\n"
+    "  -o          output (default recmux-demo.mp4); an existing recording is continued\n"
+    "  --fps       frame rate the timestamps are made for (default 25)\n"
+    "  --codec     codec of the input (default: from its extension) or of the test pattern\n"
+    "  --seconds   length of the test pattern (default 10)\n"
+    "  --callback  write through the recorder's write callback (always fragmented)\n";
+
+struct Arguments {
+    recmux_tool::RecordOptions record;
+    std::string input;
+    std::optional<VideoCodec> codec;
+    double seconds = 10;
+    bool seconds_given = false;
+};
+
+int Usage(const char *problem)
 {
-    std::fprintf(stderr, "usage: recmux record [-o out.mp4]\n");
+    std::fprintf(stderr, "recmux: %s\n%s", problem, kUsage);
     return 2;
 }
 
-int Record(const std::string &output)
+bool ParseNumber(const char *text, double low, double high, double &value)
 {
-    recmux_writer *writer = recmux_writer_open(output.c_str());
-    if (!writer) {
-        std::fprintf(stderr, "recmux: cannot open a recorder on %s\n", output.c_str());
-        return 1;
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+// Empty when the arguments are fine, otherwise what is wrong with them.
+std::string Parse(int argc, char **argv, Arguments &args)
+{
+    for (int i = 2; i < argc; i++) {
+        const std::string flag = argv[i];
+        if (flag == "--fragmented") {
+            args.record.fragmented = true;
+            continue;
+        }
+        if (flag == "--callback") {
+            args.record.callback = true;
+            continue;
+        }
+        if (i + 1 == argc)
+            return "unknown option or missing value: " + flag;
+        const char *value = argv[++i];
+        double number = 0;
+        if (flag == "-i") {
+            args.input = value;
+        } else if (flag == "-o") {
+            args.record.output = value;
+        } else if (flag == "--fps") {
+            if (!ParseNumber(value, 1, 1000, number) || number != std::floor(number))
+                return "--fps takes a whole number from 1 to 1000";
+            args.record.fps = static_cast<int>(number);
+        } else if (flag == "--seconds") {
+            if (!ParseNumber(value, 0.001, 3600, number))
+                return "--seconds takes a number above 0, at most 3600";
+            args.seconds = number;
+            args.seconds_given = true;
+        } else if (flag == "--codec") {
+            if (std::strcmp(value, "h264") == 0)
+                args.codec = VideoCodec::H264;
+            else if (std::strcmp(value, "h265") == 0)
+                args.codec = VideoCodec::H265;
+            else
+                return "--codec takes h264 or h265";
+        } else {
+            return "unknown option: " + flag;
+        }
     }
-    std::printf("opened a recorder on %s (working file %s.tmp)\n", output.c_str(), output.c_str());
-    if (recmux_writer_close(&writer) != 0) {
-        std::fprintf(stderr, "recmux: closing the recorder failed\n");
-        return 1;
-    }
-    std::FILE *file = std::fopen(output.c_str(), "rb");
-    if (file) {
-        std::fclose(file);
-        std::printf("closed: %s holds the recording\n", output.c_str());
-    } else {
-        std::printf("closed: no frames were recorded, so no file was written\n");
-    }
-    return 0;
+    if (!args.input.empty() && args.seconds_given)
+        return "--seconds applies to the test pattern only";
+    if (!args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input))
+        return "cannot tell the codec of " + args.input + " from its name; give --codec";
+    return {};
+}
+
+std::unique_ptr<recmux_tool::FrameSource> OpenSource(const Arguments &args)
+{
+    if (!args.input.empty())
+        return recmux_tool::OpenAnnexBFile(
+            args.input, args.codec.value_or(*recmux_tool::CodecFromExtension(args.input)));
+    const int frames = static_cast<int>(std::lround(args.seconds * args.record.fps));
+    const VideoCodec codec = args.codec.value_or(VideoCodec::H264);
+    std::printf("test pattern: %dx%d, %d frames at %d fps, %s\n", recmux_tool::kPatternWidth,
+                recmux_tool::kPatternHeight, frames, args.record.fps,
+                codec == VideoCodec::H264 ? "libx264" : "libx265");
+    return recmux_tool::OpenTestPattern(codec, args.record.fps, std::max(frames, 1));
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "record") != 0)
-        return Usage();
-    std::string output = "recmux-demo.mp4";
-    for (int i = 2; i < argc; i++) {
-        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc)
-            output = argv[++i];
-        else
-            return Usage();
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
-    return Record(output);
+    if (argc < 2 || std::strcmp(argv[1], "record") != 0)
+        return Usage("the only command is record");
+    Arguments args;
+    const std::string problem = Parse(argc, argv, args);
+    if (!problem.empty())
+        return Usage(problem.c_str());
+    std::unique_ptr<recmux_tool::FrameSource> source = OpenSource(args);
+    if (!source)
+        return 1;
+    return recmux_tool::Record(args.record, *source);
 }

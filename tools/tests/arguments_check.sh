@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# `recmux record` refuses bad arguments with status 2 and failed recordings
+# with status 1, and leaves no file behind when it recorded nothing.
+# usage: arguments_check.sh path/to/recmux
+set -uo pipefail
+tool=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+# expect STATUS TEXT ARGS...: recmux exits with STATUS and says TEXT.
+expect() {
+    local status=$1 text=$2
+    shift 2
+    local output actual
+    output=$("$tool" "$@" 2>&1)
+    actual=$?
+    if [ "$actual" -ne "$status" ] || ! grep -qF -- "$text" <<<"$output"; then
+        echo "FAIL: recmux $* gave status $actual, expected $status with '$text':"
+        sed 's/^/    /' <<<"$output"
+        failures=$((failures + 1))
+    fi
+}
+
+expect 2 "the only command is record"
+expect 2 "the only command is record" play
+expect 0 "usage: recmux record" --help
+expect 2 "unknown option: --loud" record --loud yes
+expect 2 "missing value: -o" record -o
+expect 2 "--fps takes a whole number" record --fps 0
+expect 2 "--fps takes a whole number" record --fps 2.5
+expect 2 "--fps takes a whole number" record --fps 25x
+expect 2 "--seconds takes a number" record --seconds -1
+expect 2 "--codec takes h264 or h265" record --codec vp9
+expect 2 "give --codec" record -i camera.bin
+expect 2 "--seconds applies to the test pattern only" record -i camera.h264 --seconds 3
+
+expect 1 "cannot read missing.h264" record -i missing.h264
+expect 1 "the name must end in .mp4" record --seconds 0.2 -o out.avi
+: >empty.h264
+expect 1 "frames passed: 0, accepted: 0" record -i empty.h264 -o empty.mp4
+expect 1 "no file was written" record -i empty.h264 -o empty.mp4 --fragmented
+# Bytes without a start code hold no access unit the recorder would take.
+head -c 4096 /dev/zero >zeros.265
+expect 1 "accepted: 0" record -i zeros.265 -o zeros.mp4
+for name in out.avi empty.mp4 zeros.mp4; do
+    if [ -e "$name" ]; then
+        echo "FAIL: $name was left behind"
+        failures=$((failures + 1))
+    fi
+done
+
+[ "$failures" -eq 0 ] || exit 1
+echo "all argument checks pass"
