@@ -1,0 +1,146 @@
+#include "voice_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+
+namespace voice_test {
+
+namespace {
+
+constexpr double rate = 8000.0;
+constexpr size_t segment = 1600;
+constexpr size_t signal_samples = 200 * 480;
+
+enum class Kind { voiced, unvoiced, silence, overload };
+
+const Kind pattern[] = {Kind::voiced,  Kind::voiced,   Kind::unvoiced, Kind::voiced,
+                        Kind::silence, Kind::voiced,   Kind::overload, Kind::unvoiced,
+                        Kind::voiced,  Kind::silence};
+
+// Harmonics of the pitch, at the given pitch phase, weighted by two formant resonances.
+double voiced_sample(double phase, double f0)
+{
+    double v = 0;
+    for (int h = 1; h * f0 < 3400; ++h) {
+        const double f = h * f0;
+        const double w = 1 / (1 + std::pow((f - 650) / 150, 2)) +
+                         0.5 / (1 + std::pow((f - 1700) / 250, 2)) + 0.1;
+        v += w / h * std::sin(h * phase + h);
+    }
+    return v;
+}
+
+uint32_t next_random(uint32_t &seed)
+{
+    seed = seed * 1664525u + 1013904223u;
+    return seed;
+}
+
+std::vector<int16_t> make_signal()
+{
+    std::vector<int16_t> out(signal_samples);
+    uint32_t seed = 1;
+    double previous_noise = 0;
+    double phase = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const size_t seg = i / segment;
+        const Kind kind = pattern[seg % std::size(pattern)];
+        const double t = i / rate;
+        const double envelope = std::sin(std::numbers::pi * (i % segment) / segment);
+        const double f0 = (95 + 30 * (seg % 5)) * (1 + 0.08 * std::sin(2 * std::numbers::pi * 3 * t));
+        phase = std::fmod(phase + 2 * std::numbers::pi * f0 / rate, 2 * std::numbers::pi);
+        const double noise = (next_random(seed) >> 8) / double(1 << 24) - 0.5;
+        double v = 0;
+        switch (kind) {
+        case Kind::voiced: v = 9000 * (0.3 + seg % 3) * envelope * voiced_sample(phase, f0); break;
+        case Kind::unvoiced: v = 9000 * envelope * (noise - previous_noise); break;
+        case Kind::silence: v = 0; break;
+        case Kind::overload: v = 40000 * voiced_sample(phase, f0); break;
+        }
+        previous_noise = noise;
+        out[i] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+    }
+    return out;
+}
+
+} // namespace
+
+const std::vector<int16_t> &speech_signal()
+{
+    static const std::vector<int16_t> signal = make_signal();
+    return signal;
+}
+
+std::vector<uint16_t> read_words(const std::string &relative_path)
+{
+    const std::string path = std::string(RECMUX_TESTDATA_DIR) + "/" + relative_path;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in) << "cannot open " << path;
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    std::vector<uint16_t> words(bytes.size() / 2);
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return words;
+}
+
+std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
+                                 unsigned frame_samples)
+{
+    VoiceCodecState state;
+    EXPECT_EQ(ZK_VOICE_EncReset(&state, codec), ZK_VOICE_OK);
+    std::vector<Frame> frames;
+    for (size_t at = 0; at < pcm.size(); at += frame_samples) {
+        std::vector<int16_t> chunk(frame_samples, 0);
+        std::copy_n(pcm.begin() + at, std::min<size_t>(frame_samples, pcm.size() - at), chunk.begin());
+        Frame frame(ZK_VOICE_ENCODED_MAX_BYTES);
+        EXPECT_EQ(ZK_VOICE_EncodeFrame(&state, chunk.data(), frame.data(),
+                                       static_cast<uint16_t>(frame_samples)),
+                  ZK_VOICE_OK);
+        frame.resize(4 + 2 * frame[2]);
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames)
+{
+    VoiceCodecState state;
+    EXPECT_EQ(ZK_VOICE_DecReset(&state, codec), ZK_VOICE_OK);
+    std::vector<int16_t> out;
+    for (Frame frame : frames) {
+        int16_t pcm[ZK_VOICE_PCM_MAX];
+        uint16_t samples = 0;
+        EXPECT_EQ(ZK_VOICE_DecodeFrame(&state, frame.data(), pcm, &samples), ZK_VOICE_OK);
+        out.insert(out.end(), pcm, pcm + samples);
+    }
+    return out;
+}
+
+std::vector<uint8_t> payload_of(const Frame &frame)
+{
+    return {frame.begin() + 4, frame.end()};
+}
+
+double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded)
+{
+    double signal = 0;
+    double error = 0;
+    for (size_t i = 0; i < std::min(reference.size(), decoded.size()); ++i) {
+        signal += double(reference[i]) * reference[i];
+        error += std::pow(double(reference[i]) - decoded[i], 2);
+    }
+    return 10 * std::log10(signal / std::max(error, 1.0));
+}
+
+void fill_random(std::vector<uint8_t> &bytes, uint32_t seed)
+{
+    for (auto &b : bytes)
+        b = static_cast<uint8_t>(next_random(seed) >> 24);
+}
+
+} // namespace voice_test
