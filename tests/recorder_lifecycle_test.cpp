@@ -64,20 +64,6 @@ TEST(RecorderLifecycle, CloseWithoutFramesLeavesNoFileAndCloseTwiceFails)
     EXPECT_FALSE(writer.Close());
 }
 
-TEST(RecorderLifecycle, AnEmptySessionLeavesAnExistingRecordingAlone)
-{
-    TempDir dir;
-    const std::string path = dir.Path("cam.mp4");
-    WriteAll(path, "earlier recording");
-    {
-        CMP4Writer writer;
-        ASSERT_TRUE(writer.Open(path.c_str()));
-        EXPECT_TRUE(writer.Close());
-    }
-    EXPECT_EQ(ReadAll(path), "earlier recording");
-    EXPECT_FALSE(Exists(path + ".tmp"));
-}
-
 TEST(RecorderLifecycle, DestructorClosesAnOpenRecorder)
 {
     TempDir dir;

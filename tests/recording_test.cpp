@@ -280,9 +280,10 @@ TEST(Recording, AnUnreadableFinalFileIsNeverReplaced)
     const Fixture &input = Stream("long.h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
-    test::WriteAll(mp4, "not an mp4");
     CMP4Writer writer;
     ASSERT_TRUE(writer.Open(mp4.c_str()));
+    // Appears while the frames are held back.
+    test::WriteAll(mp4, "not an mp4");
     // The set-up fails at the open point, frame 526; from then on frames are refused.
     EXPECT_EQ(Record(writer, input.units), 526);
     EXPECT_TRUE(writer.Close());

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "annexb_source.h"
+#include "read_commands.h"
 #include "record.h"
 #include "test_pattern.h"
 
@@ -25,7 +26,11 @@ constexpr const char *kUsage =
     "  --fps       frame rate the timestamps are made for (default 25)\n"
     "  --codec     codec of the input (default: from its extension) or of the test pattern\n"
     "  --seconds   length of the test pattern (default 10)\n"
-    "  --callback  write through the recorder's write callback (always fragmented)\n";
+    "  --callback  write through the recorder's write callback (always fragmented)\n"
+    "       recmux info in.mp4\n"
+    "  frame rate, duration, streams and packet count of an MP4\n"
+    "       recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
+    "  the video of an MP4 as an elementary stream (Annex B for H.264 and H.265)\n";
 
 struct Arguments {
     recmux_tool::RecordOptions record;
@@ -110,6 +115,20 @@ std::unique_ptr<recmux_tool::FrameSource> OpenSource(const Arguments &args)
     return recmux_tool::OpenTestPattern(codec, args.record.fps, std::max(frames, 1));
 }
 
+int ReadCommand(int argc, char **argv)
+{
+    if (std::strcmp(argv[1], "info") == 0) {
+        if (argc != 3)
+            return Usage("info takes one MP4 file");
+        return recmux_tool::Info(argv[2]);
+    }
+    if (argc != 5 || std::strcmp(argv[3], "-o") != 0)
+        return Usage("extract takes an MP4 file and -o OUTPUT");
+    if (!recmux_tool::CodecFromExtension(argv[4]))
+        return Usage("the output of extract ends in .h264, .264, .hevc, .h265, .265 or .m4v");
+    return recmux_tool::Extract(argv[2], argv[4]);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -118,8 +137,10 @@ int main(int argc, char **argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (argc >= 2 && (std::strcmp(argv[1], "info") == 0 || std::strcmp(argv[1], "extract") == 0))
+        return ReadCommand(argc, argv);
     if (argc < 2 || std::strcmp(argv[1], "record") != 0)
-        return Usage("the only command is record");
+        return Usage("the commands are record, info and extract");
     Arguments args;
     const std::string problem = Parse(argc, argv, args);
     if (!problem.empty())

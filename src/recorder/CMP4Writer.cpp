@@ -35,7 +35,13 @@ bool CMP4Writer::Open(const char *path)
     if (!output)
         return false;
     output_.reset(output);
-    return true;
+    if (!FileExists(files_, path) || OpenOutputFromExisting(path) || !setupClosed_)
+        return true;
+    // The old recording cannot be continued: frames given to this recorder
+    // could never be written, so it is not handed out. The old file stays.
+    output_.reset();
+    DeleteRecordingFile(files_, working.c_str());
+    return false;
 }
 
 bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)

@@ -57,6 +57,9 @@ private:
     bool OpenFile();
     bool Init();
     int WriteHeader();
+    bool OpenOutputFromExisting(const char *final_path);
+    bool ReadVideoProperties(const char *path, AVCodecID &codec_id, int32_t &width,
+                             int32_t &height, double &rate);
     bool ContinueRecording(const char *final_path);
 
     bool WriteInterleaved(uint32_t budget);
@@ -78,6 +81,7 @@ private:
     TConQue<AVFrameInfo> videoQueue_;
     void *msgUser_ = nullptr;
     MsgNotifyCallback msgNotify_ = nullptr;
+    uint64_t audioSamplePosition_ = 0;
     CodecContextPtr audioEncoder_;
     uint64_t videoFrameCount_ = 0;
     AVStream *videoStream_ = nullptr;

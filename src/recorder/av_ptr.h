@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
@@ -35,6 +36,12 @@ struct OutputContextDeleter {
         avformat_free_context(output);
     }
 };
+struct InputContextDeleter {
+    void operator()(AVFormatContext *input) const { avformat_close_input(&input); }
+};
+struct BsfContextDeleter {
+    void operator()(AVBSFContext *filter) const { av_bsf_free(&filter); }
+};
 struct CodecContextDeleter {
     void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
 };
@@ -52,6 +59,8 @@ struct AvFreeDeleter {
 };
 
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;

@@ -3,12 +3,6 @@
 
 namespace recmux {
 
-// TODO(#5): continuing an existing recording.
-bool CMP4Writer::ContinueRecording(const char *)
-{
-    return false;
-}
-
 // TODO(#7): audio intake and the AAC pipeline.
 bool CMP4Writer::InitAudio(int32_t, int32_t, int32_t, int32_t)
 {

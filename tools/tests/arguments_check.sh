@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# `recmux record` refuses bad arguments with status 2 and failed recordings
+# `recmux` refuses bad arguments with status 2 and failed recordings and reads
 # with status 1, and leaves no file behind when it recorded nothing.
 # usage: arguments_check.sh path/to/recmux
 set -uo pipefail
@@ -23,9 +23,15 @@ expect() {
     fi
 }
 
-expect 2 "the only command is record"
-expect 2 "the only command is record" play
+expect 2 "the commands are record, info and extract"
+expect 2 "the commands are record, info and extract" play
 expect 0 "usage: recmux record" --help
+expect 0 "recmux extract in.mp4 -o" --help
+expect 2 "info takes one MP4 file" info
+expect 2 "info takes one MP4 file" info a.mp4 b.mp4
+expect 2 "extract takes an MP4 file and -o OUTPUT" extract a.mp4
+expect 2 "extract takes an MP4 file and -o OUTPUT" extract a.mp4 out.h264
+expect 2 "extract ends in .h264" extract a.mp4 -o out.mp4
 expect 2 "unknown option: --loud" record --loud yes
 expect 2 "missing value: -o" record -o
 expect 2 "--fps takes a whole number" record --fps 0
@@ -44,7 +50,10 @@ expect 1 "no file was written" record -i empty.h264 -o empty.mp4 --fragmented
 # Bytes without a start code hold no access unit the recorder would take.
 head -c 4096 /dev/zero >zeros.265
 expect 1 "accepted: 0" record -i zeros.265 -o zeros.mp4
-for name in out.avi empty.mp4 zeros.mp4; do
+expect 1 "missing.mp4 is not an MP4" info missing.mp4
+echo "plain text" >text.mp4
+expect 1 "text.mp4 is not an MP4" extract text.mp4 -o text.h264
+for name in out.avi empty.mp4 zeros.mp4 text.h264; do
     if [ -e "$name" ]; then
         echo "FAIL: $name was left behind"
         failures=$((failures + 1))

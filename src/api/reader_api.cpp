@@ -1,0 +1,78 @@
+// The exported reader functions: a handle check, one forwarded call, and a
+// catch so that no exception reaches a C caller.
+#include <memory>
+#include <new>
+
+#include "reader/CMP4Reader.h"
+#include "recmux_reader.h"
+
+using recmux::CMP4Reader;
+using recmux::IReader;
+
+namespace {
+
+IReader *AsReader(recmux_reader *handle)
+{
+    return reinterpret_cast<IReader *>(handle);
+}
+
+template <typename Operation>
+int32_t Forward(recmux_reader *handle, Operation operation) noexcept
+{
+    if (!handle)
+        return 1;
+    try {
+        return operation(*AsReader(handle)) ? 0 : 1;
+    } catch (...) {
+        return 1;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+RECMUX_API recmux_reader *recmux_reader_open(const char *path)
+{
+    try {
+        std::unique_ptr<IReader> reader(new (std::nothrow) CMP4Reader());
+        if (!reader || !reader->Open(path))
+            return nullptr;
+        return reinterpret_cast<recmux_reader *>(reader.release());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+RECMUX_API int32_t recmux_reader_is_open(recmux_reader *reader)
+{
+    return Forward(reader, [](IReader &r) { return r.IsOpen(); });
+}
+
+RECMUX_API int32_t recmux_reader_get_fps(recmux_reader *reader, double *fps)
+{
+    return Forward(reader, [=](IReader &r) { return r.GetFps(fps); });
+}
+
+RECMUX_API int32_t recmux_reader_get_duration(recmux_reader *reader, int32_t *ms)
+{
+    return Forward(reader, [=](IReader &r) { return r.GetDuration(ms); });
+}
+
+RECMUX_API int32_t recmux_reader_read_frame(recmux_reader *reader, uint8_t *buffer, int32_t *size,
+                                            int64_t *pts, int32_t *media_type, int32_t *key_flag)
+{
+    return Forward(
+        reader, [=](IReader &r) { return r.ReadFrame(buffer, size, pts, media_type, key_flag); });
+}
+
+RECMUX_API int32_t recmux_reader_close(recmux_reader **reader)
+{
+    if (!reader || Forward(*reader, [](IReader &r) { return r.Close(); }) != 0)
+        return 1;
+    delete AsReader(*reader);
+    *reader = nullptr;
+    return 0;
+}
+
+}  // extern "C"

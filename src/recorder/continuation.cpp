@@ -1,0 +1,135 @@
+// Continuing an existing recording: the old file is copied, packet by packet,
+// to the front of the new working file, and the caller's frames follow it.
+#include <new>
+
+#include "reader/CMP4Reader.h"
+#include "recorder/CMP4Writer.h"
+#include "recorder/recording_files.h"
+#include "video/annexb.h"
+
+namespace recmux {
+namespace {
+
+constexpr size_t kCopyBufferSize = 0x200000;
+// A packet larger than this is taken for a damaged file rather than copied.
+constexpr size_t kCopyBufferLimit = 256u << 20;
+
+int32_t CodecValueOf(AVCodecID codec_id)
+{
+    switch (codec_id) {
+    case AV_CODEC_ID_H264:
+        return 0;
+    case AV_CODEC_ID_HEVC:
+        return 1;
+    case AV_CODEC_ID_MPEG4:
+        return 2;
+    default:
+        return -1;
+    }
+}
+
+bool Grow(std::vector<uint8_t> &buffer, size_t size)
+{
+    if (size > kCopyBufferLimit)
+        return false;
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+// The parameter sets of the old file's first key frame, as the reader returns
+// it in Annex B form: the new sample entry must describe the same stream.
+std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID codec_id)
+{
+    CMP4Reader reader;
+    std::vector<uint8_t> buffer;
+    if (!reader.Open(path) || !Grow(buffer, kCopyBufferSize))
+        return {};
+    for (;;) {
+        int32_t size = 0, media_type = 0, key = 0;
+        const auto status = reader.ReadNext(buffer.data(), static_cast<int32_t>(buffer.size()),
+                                            size, media_type, key);
+        if (status == CMP4Reader::ReadStatus::End)
+            return {};
+        if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
+            return {};
+        if (status == CMP4Reader::ReadStatus::Packet && media_type == 0 && key)
+            return LeadingParameterSets(codec_id, buffer.data(), static_cast<size_t>(size));
+    }
+}
+
+}  // namespace
+
+bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int32_t &width,
+                                     int32_t &height, double &rate)
+{
+    InputContextPtr input;
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path, nullptr, nullptr) < 0)
+        return false;
+    input.reset(opened);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0)
+        return false;
+    const AVStream *stream = nullptr;
+    for (unsigned i = 0; i < input->nb_streams && !stream; i++) {
+        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            stream = input->streams[i];
+    }
+    if (!stream)
+        return false;
+    codec_id = stream->codecpar->codec_id;
+    width = stream->codecpar->width;
+    height = stream->codecpar->height;
+    if (stream->avg_frame_rate.den > 0)
+        rate = av_q2d(stream->avg_frame_rate);
+    else if (stream->r_frame_rate.den >= 1)
+        rate = av_q2d(stream->r_frame_rate);
+    return true;
+}
+
+bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
+{
+    double rate = 25.0;
+    int32_t width = 0, height = 0;
+    // The codec comes from the old file itself: a recording is continued in its own codec.
+    AVCodecID codec_id = AV_CODEC_ID_NONE;
+    if (!ReadVideoProperties(final_path, codec_id, width, height, rate) ||
+        CodecValueOf(codec_id) < 0) {
+        setupClosed_ = true;
+        return false;
+    }
+    videoCodec_ = CodecValueOf(codec_id);
+    parameterSets_ = FirstKeyFrameParameterSets(final_path, codec_id);
+    headerWritten_ = OpenOutput(videoCodec_, width, height, rate);
+    return headerWritten_;
+}
+
+bool CMP4Writer::ContinueRecording(const char *final_path)
+{
+    CMP4Reader reader;
+    std::vector<uint8_t> buffer;
+    if (!reader.Open(final_path) || !Grow(buffer, kCopyBufferSize))
+        return false;
+    for (;;) {
+        int32_t size = 0, media_type = 0, key = 0;
+        const auto status = reader.ReadNext(buffer.data(), static_cast<int32_t>(buffer.size()),
+                                            size, media_type, key);
+        if (status == CMP4Reader::ReadStatus::End)
+            return true;
+        // An old recording is never replaced by a part of itself.
+        if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
+            return false;
+        if (status != CMP4Reader::ReadStatus::Packet)
+            continue;
+        // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
+        if (media_type == 0 && WriteVideoPacket(buffer.data(), size, 0, key))
+            Notify(2, static_cast<int32_t>(videoFrameCount_));
+        else if (media_type == 1 && WriteAudioPacket(buffer.data(), size))
+            Notify(3, static_cast<int32_t>(audioSamplePosition_));
+    }
+}
+
+}  // namespace recmux

@@ -1,0 +1,62 @@
+#include "mp4_packets.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+namespace recmux_tool {
+namespace {
+
+// The reader consumes a packet that does not fit, so the buffer starts large
+// enough for any key frame a camera sends.
+constexpr size_t kFirstCapacity = 4 << 20;
+constexpr size_t kMaxCapacity = 256 << 20;
+// A failure that leaves the size alone is the end of the file or a packet of
+// a track the reader does not hand out; only the end goes on failing.
+constexpr int kFailuresAtEnd = 4096;
+
+}  // namespace
+
+Mp4Packets::Mp4Packets(const std::string &path)
+    : reader_(recmux_reader_open(path.c_str())), buffer_(reader_ ? kFirstCapacity : 0)
+{
+    if (!reader_)
+        std::fprintf(stderr, "recmux: %s is not an MP4 with H.264, H.265 or MPEG-4 video\n",
+                     path.c_str());
+}
+
+Mp4Packets::~Mp4Packets()
+{
+    recmux_reader_close(&reader_);
+}
+
+bool Mp4Packets::Next(Mp4Packet &packet)
+{
+    for (int failures = 0; reader_ && failures < kFailuresAtEnd;) {
+        const int32_t capacity = static_cast<int32_t>(buffer_.size());
+        int32_t size = capacity, mediaType = 0, key = 0;
+        if (recmux_reader_read_frame(reader_, buffer_.data(), &size, nullptr, &mediaType, &key) ==
+            0) {
+            packet = {buffer_.data(), size, mediaType, key != 0};
+            return true;
+        }
+        if (size == capacity) {
+            failures++;
+            continue;
+        }
+        lost_++;
+        std::fprintf(stderr, "recmux: a %s packet of %d bytes did not fit in %d and is lost\n",
+                     mediaType == 0 ? "video" : "audio", size, capacity);
+        // Room to spare: the next key frames tend to be as large or a little larger.
+        try {
+            buffer_.resize(std::min(static_cast<size_t>(size) * 2, kMaxCapacity));
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "recmux: no memory for a buffer of %d bytes\n", size);
+            return false;
+        }
+        failures = 0;
+    }
+    return false;
+}
+
+}  // namespace recmux_tool

@@ -1,0 +1,13 @@
+// The commands that read an MP4 back through the exported reader.
+#pragma once
+
+#include <string>
+
+namespace recmux_tool {
+
+// Prints frame rate, duration and what each kind of stream holds; the exit status.
+int Info(const std::string &path);
+// Writes the video as the elementary stream the reader returns; the exit status.
+int Extract(const std::string &path, const std::string &output);
+
+}  // namespace recmux_tool
