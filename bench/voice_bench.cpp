@@ -1,12 +1,14 @@
 // Encode + decode of 60 s of 8 kHz audio per codec family, ours against spandsp on
 // the same input in the same iteration. The reported time is ours; the counters
-// give both rates and the time ratio ours / spandsp.
+// give both rates and the time ratio ours / spandsp. Identifier 68 and its
+// transcoding to G.726 have no peer and report our rate alone.
 #include <benchmark/benchmark.h>
 
 extern "C" {
 #include <spandsp.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -106,6 +108,50 @@ void spandsp_ima_adpcm()
     ima_adpcm_free(dec);
 }
 
+// Frames of identifier 68 for the transcoder to convert, made once outside the timing.
+const std::vector<std::vector<uint8_t>> &adaptive2_frames()
+{
+    static const std::vector<std::vector<uint8_t>> frames = [] {
+        const std::vector<int16_t> &pcm = input();
+        VoiceCodecState enc;
+        ZK_VOICE_EncReset(&enc, ZK_VOICE_ADAPTIVE2);
+        std::vector<std::vector<uint8_t>> out;
+        for (size_t at = 0; at < pcm.size(); at += frame_samples) {
+            std::vector<uint8_t> frame(ZK_VOICE_ENCODED_MAX_BYTES);
+            ZK_VOICE_EncodeFrame(&enc, pcm.data() + at, frame.data(), frame_samples);
+            out.push_back(std::move(frame));
+        }
+        return out;
+    }();
+    return frames;
+}
+
+void transcode_adaptive2()
+{
+    VoiceTransState record;
+    ZK_VOICE_TransCodeReset(&record, ZK_VOICE_TRANS_ADAPTIVE2);
+    uint8_t frame[ZK_VOICE_ENCODED_MAX_BYTES];
+    for (const std::vector<uint8_t> &source : adaptive2_frames()) {
+        std::copy(source.begin(), source.end(), frame);
+        ZK_VOICE_TransCodeFrame(&record, frame);
+        benchmark::DoNotOptimize(frame);
+    }
+}
+
+template <typename Work>
+void alone(benchmark::State &state, Work work)
+{
+    double time = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        work();
+        const double t = seconds_since(start);
+        time += t;
+        state.SetIterationTime(t);
+    }
+    state.counters["ours_samples_per_s"] = double(total_samples) * state.iterations() / time;
+}
+
 template <typename Peer>
 void compare(benchmark::State &state, int16_t codec, Peer peer)
 {
@@ -143,10 +189,23 @@ void BM_ImaAdpcm(benchmark::State &state)
     compare(state, ZK_VOICE_IMA_ADPCM_RAW, spandsp_ima_adpcm);
 }
 
+void BM_Adaptive2(benchmark::State &state)
+{
+    alone(state, [] { ours(ZK_VOICE_ADAPTIVE2); });
+}
+
+void BM_TransCodeAdaptive2ToG726(benchmark::State &state)
+{
+    adaptive2_frames();
+    alone(state, transcode_adaptive2);
+}
+
 } // namespace
 
 BENCHMARK(BM_G711Alaw)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_G726)->Arg(16)->Arg(24)->Arg(32)->Arg(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ImaAdpcm)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Adaptive2)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TransCodeAdaptive2ToG726)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

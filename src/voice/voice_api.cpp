@@ -1,6 +1,7 @@
 // The exported voice functions: argument checks, the frame header and dispatch.
 #include <cstring>
 
+#include "adaptive2.h"
 #include "g711.h"
 #include "g726.h"
 #include "ima_adpcm.h"
@@ -10,6 +11,7 @@
 static_assert(sizeof(VoiceG711State) == 2);
 static_assert(sizeof(VoiceAdpcmState) == 6);
 static_assert(sizeof(VoiceG726State) == 102);
+static_assert(sizeof(VoiceAdaptive2State) == 52);
 static_assert(sizeof(VoiceCodecState) == 128);
 
 namespace recmux::voice {
@@ -32,6 +34,8 @@ int32_t reset(VoiceCodecState *state, int16_t identifier, Direction direction)
         ima_adpcm_reset(state->adpcm);
     if (codec && codec->family == Family::g726)
         g726_reset(state->g726, codec->bits);
+    if (codec && codec->family == Family::adaptive2)
+        adaptive2_reset(state->adaptive2);
     // Stored even when unsupported, so that no frame call runs with a stale codec.
     state->codec = identifier;
     if (codec)
@@ -46,6 +50,7 @@ unsigned encode_payload(const Codec &codec, VoiceCodecState &state, const int16_
     case Family::g711: return g711_encode(codec.law, codec.swapped, pcm, n, payload);
     case Family::ima_adpcm: return ima_adpcm_encode(codec.layout, state.adpcm, pcm, n, payload);
     case Family::g726: return g726_encode(state.g726, codec.bits, codec.msb_first, pcm, n, payload);
+    case Family::adaptive2: return adaptive2_encode(state.adaptive2, pcm, n, payload);
     }
     return 0;
 }
@@ -57,6 +62,7 @@ void decode_payload(const Codec &codec, VoiceCodecState &state, uint8_t *payload
     case Family::g711: g711_decode(codec.law, codec.swapped, payload, n, pcm); break;
     case Family::ima_adpcm: ima_adpcm_decode(codec.layout, state.adpcm, payload, words, pcm); break;
     case Family::g726: g726_decode(state.g726, codec.bits, codec.msb_first, payload, words, pcm); break;
+    case Family::adaptive2: adaptive2_decode(state.adaptive2, payload, words, pcm); break;
     }
 }
 

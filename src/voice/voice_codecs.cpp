@@ -24,7 +24,13 @@ Codec g726(unsigned bits, bool msb_first)
     return {Family::g726, G711Law::alaw, false, AdpcmLayout::dvi_header, bits, msb_first};
 }
 
-bool g711_g726_count_ok(unsigned count)
+Codec adaptive2()
+{
+    return {Family::adaptive2, G711Law::alaw, false, AdpcmLayout::dvi_header, 2, false};
+}
+
+// The families with a fixed number of bits per sample decode whole encoder frames only.
+bool fixed_rate_count_ok(unsigned count)
 {
     return count <= max_frame_samples + 1 && count % sample_step == 0;
 }
@@ -49,6 +55,7 @@ std::optional<Codec> find_codec(int16_t identifier)
     case ZK_VOICE_G726_24_MSB: return g726(3, true);
     case ZK_VOICE_G726_32_MSB: return g726(4, true);
     case ZK_VOICE_G726_40_MSB: return g726(5, true);
+    case ZK_VOICE_ADAPTIVE2: return adaptive2();
     default: return std::nullopt;
     }
 }
@@ -67,11 +74,12 @@ std::optional<uint16_t> decoded_count(const Codec &codec, unsigned payload_words
     const unsigned bits = payload_words * 16;
     switch (codec.family) {
     case Family::g711:
-        if (!g711_g726_count_ok(payload_words * 2))
+        if (!fixed_rate_count_ok(payload_words * 2))
             return std::nullopt;
         return static_cast<uint16_t>(payload_words * 2);
     case Family::g726:
-        if (!g711_g726_count_ok(bits / codec.bits))
+    case Family::adaptive2:
+        if (!fixed_rate_count_ok(bits / codec.bits))
             return std::nullopt;
         return static_cast<uint16_t>(bits / codec.bits);
     case Family::ima_adpcm:

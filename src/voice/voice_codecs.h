@@ -6,7 +6,7 @@
 
 namespace recmux::voice {
 
-enum class Family : uint8_t { g711, ima_adpcm, g726 };
+enum class Family : uint8_t { g711, ima_adpcm, g726, adaptive2 };
 enum class G711Law : uint8_t { alaw, ulaw };
 enum class AdpcmLayout : uint8_t {
     dvi_header, // 3: predictor and step index, high nibble first
@@ -19,7 +19,7 @@ struct Codec {
     G711Law law;        // G.711
     bool swapped;       // G.711: code bytes of each word swapped
     AdpcmLayout layout; // IMA ADPCM
-    unsigned bits;      // G.726 bits per code
+    unsigned bits;      // G.726 and identifier 68: bits per code
     bool msb_first;     // G.726 packing
 };
 

@@ -1,6 +1,7 @@
 // ZK_VOICE_DecodeFrame over every identifier. Input: byte 0 picks the identifier,
 // byte 1 says whether bytes 2-3 overwrite the family field a caller could corrupt
-// (ADPCM step index, G.726 bits), the rest is the frame. The frame lies in a
+// (ADPCM step index, G.726 bits, for identifier 68 the 16-bit word of the record that
+// the rest of byte 1 picks), the rest is the frame. The frame lies in a
 // zero-filled buffer of the most a header can announce, since reading what the
 // header announces is the API's contract; the PCM buffer is exactly as large as
 // the family requires.
@@ -16,6 +17,8 @@ namespace {
 
 const int16_t identifiers[] = {1, 2, 65, 66, 3, 35, 67, 4, 5, 6, 7, 36, 37, 38, 39,
                                0, 10, 11, 40, 68, 69, -1};
+
+constexpr size_t adaptive2_words = sizeof(VoiceAdaptive2State) / 2;
 
 bool is_adpcm(int16_t codec)
 {
@@ -53,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         state.adpcm.step_index = field;
     if (corrupt && is_g726(codec))
         state.g726.bits = field;
+    if (corrupt && codec == ZK_VOICE_ADAPTIVE2)
+        std::memcpy(state.bytes + 2 * (1 + (data[1] >> 1) % (adaptive2_words - 1)), &field, sizeof field);
 
     uint8_t frame[ZK_VOICE_FRAME_MAX_BYTES] = {};
     std::memcpy(frame, data + prefix, std::min(size - prefix, sizeof frame));
@@ -68,6 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (result == ZK_VOICE_OK && is_g726(codec)) {
             for (uint16_t i = 0; i < samples; ++i)
                 check(pcm[i] <= 32764);
+        }
+        // The adaptation's bounds hold for any codes, though not for a corrupted record.
+        if (result == ZK_VOICE_OK && codec == ZK_VOICE_ADAPTIVE2 && !corrupt) {
+            const VoiceAdaptive2State &s = state.adaptive2;
+            check(s.yu >= 544 && s.yu <= 5120);
+            check(s.a2 >= -12288 && s.a2 <= 12288);
+            check(s.a1 <= 15360 - s.a2 && -s.a1 <= 15360 - s.a2);
         }
     }
     return 0;

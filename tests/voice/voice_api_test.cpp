@@ -12,7 +12,7 @@ using namespace voice_test;
 
 namespace {
 
-const int16_t supported[] = {1, 2, 3, 4, 5, 6, 7, 35, 36, 37, 38, 39, 65, 66, 67};
+const int16_t supported[] = {1, 2, 3, 4, 5, 6, 7, 35, 36, 37, 38, 39, 65, 66, 67, 68};
 const int16_t unsupported[] = {0, 8, 10, 11, 34, 40, 64, 69, 1000, 32767, -1, -32768};
 
 constexpr uint8_t fill = 0xA5;
@@ -66,7 +66,9 @@ TEST(VoiceApi, StateRecordSizes)
     EXPECT_EQ(sizeof(VoiceG711State), 2u);
     EXPECT_EQ(sizeof(VoiceAdpcmState), 6u);
     EXPECT_EQ(sizeof(VoiceG726State), 102u);
+    EXPECT_EQ(sizeof(VoiceAdaptive2State), 52u);
     EXPECT_EQ(sizeof(VoiceCodecState), 128u);
+    EXPECT_EQ(sizeof(VoiceTransState), 2100u);
 }
 
 // A record of exactly the family's size sits at the end of a heap block, so that
@@ -78,7 +80,7 @@ TEST(VoiceApi, ResetWritesOnlyTheFamilysBytes)
         size_t size;
     };
     for (const Case c : {Case{1, 2}, Case{66, 2}, Case{3, 6}, Case{35, 6}, Case{67, 6}, Case{4, 102},
-                         Case{39, 102}}) {
+                         Case{39, 102}, Case{68, 52}}) {
         SCOPED_TRACE(c.codec);
         for (const auto reset : {ZK_VOICE_EncReset, ZK_VOICE_DecReset}) {
             auto exact = std::make_unique<unsigned char[]>(c.size);
@@ -160,7 +162,7 @@ TEST(VoiceApi, EncodedFrameLengthsAndHeader)
         {1, 480, 240}, {2, 80, 40},   {65, 160, 80}, {66, 480, 240}, {3, 80, 22},  {3, 480, 122},
         {35, 1, 2},    {35, 81, 22},  {35, 481, 122}, {67, 80, 20},  {67, 480, 120}, {4, 80, 10},
         {5, 80, 15},   {6, 80, 20},   {7, 80, 25},   {36, 480, 60},  {37, 480, 90}, {38, 160, 40},
-        {39, 480, 150},
+        {39, 480, 150}, {68, 80, 10}, {68, 480, 60},
     };
     const std::vector<int16_t> &pcm = speech_signal();
     for (const Case &c : cases) {
@@ -204,7 +206,9 @@ TEST(VoiceApi, DecodeChecksInOrder)
         {37, 0x01, 90, ZK_VOICE_OK, 480},     {7, 0x01, 25, ZK_VOICE_OK, 80},
         {39, 0x01, 30, ZK_VOICE_E_DEC_LENGTH, 0}, {4, 0x01, 60, ZK_VOICE_OK, 480},
         {36, 0x01, 70, ZK_VOICE_E_DEC_LENGTH, 0}, {6, 0x01, 20, ZK_VOICE_OK, 80},
-        {38, 0x01, 21, ZK_VOICE_E_DEC_LENGTH, 0},
+        {38, 0x01, 21, ZK_VOICE_E_DEC_LENGTH, 0}, {68, 0x01, 10, ZK_VOICE_OK, 80},
+        {68, 0x01, 60, ZK_VOICE_OK, 480},     {68, 0x01, 61, ZK_VOICE_E_DEC_LENGTH, 0},
+        {68, 0x01, 15, ZK_VOICE_E_DEC_LENGTH, 0},
         // An unsupported identifier is found only after the header checks.
         {10, 0x01, 40, ZK_VOICE_E_DEC_CODEC, 0}, {11, 0x00, 40, ZK_VOICE_E_DEC_MARKER, 0},
         {11, 0x01, 0, ZK_VOICE_E_DEC_LENGTH, 0}, {69, 0x01, 1, ZK_VOICE_E_DEC_CODEC, 0},
