@@ -1,6 +1,11 @@
 #include "media_fixture.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 
@@ -34,6 +39,25 @@ std::vector<AccessUnit> SplitAccessUnits(const std::string &path)
     for (AccessUnit unit; source && source->Next(unit);)
         units.push_back(std::move(unit));
     return units;
+}
+
+void KillSelf()
+{
+    raise(SIGKILL);
+    std::abort();
+}
+
+bool DiesBySigkill(const std::function<void()> &work)
+{
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        work();
+        std::_Exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 std::string RunCommand(const std::string &command)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ using recmux_tool::AccessUnit;
 bool MakeElementaryStream(const std::string &path, int frames, const std::string &options);
 // Split as the recmux tool splits its input, chosen by the file extension.
 std::vector<AccessUnit> SplitAccessUnits(const std::string &path);
+
+// Runs work in a child process, which must end by killing itself with SIGKILL
+// (KillSelf) while its recorder is still alive, as a crash would; true when it did.
+bool DiesBySigkill(const std::function<void()> &work);
+[[noreturn]] void KillSelf();
 
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);

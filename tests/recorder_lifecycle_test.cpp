@@ -93,14 +93,17 @@ TEST(RecorderLifecycle, CallbackOutputIsFragmentedAndNeedsACallback)
     EXPECT_EQ(g_bytes_written, 0);
 }
 
-TEST(RecorderLifecycle, AudioOperationsNotBuiltYetReportFailure)
+TEST(RecorderLifecycle, AudioIsSetUpOnceAndAcceptedBeforeAnyVideo)
 {
     TempDir dir;
     CMP4Writer writer;
     ASSERT_TRUE(writer.Open(dir.Path("cam.mp4").c_str()));
-    const uint8_t frame[] = {0x80, 0, 0xa0, 0};
-    EXPECT_FALSE(writer.InitAudio(1, 1, 8000, 16));
-    EXPECT_FALSE(writer.WriteAudio(frame, sizeof frame, 1000));
+    const uint8_t frame[] = {0, 1, 1, 0, 0xD5, 0xD5};
+    EXPECT_TRUE(writer.InitAudio(7, 2, 16000, 8));
+    EXPECT_FALSE(writer.InitAudio(6, 1, 8000, 16));
+    // Dropped until the first key frame, but never refused.
+    EXPECT_TRUE(writer.WriteAudio(frame, sizeof frame, 1000));
+    EXPECT_TRUE(writer.WriteAudio(nullptr, 0, 1000));
 }
 
 }  // namespace

@@ -10,9 +10,11 @@
 #include <string>
 
 #include "annexb_source.h"
+#include "audio_source.h"
 #include "read_commands.h"
 #include "record.h"
 #include "test_pattern.h"
+#include "test_tone.h"
 
 namespace {
 
@@ -21,12 +23,18 @@ using recmux_tool::VideoCodec;
 constexpr const char *kUsage =
     "usage: recmux record [-i in.h264|in.264|in.hevc|in.265|in.m4v] [-o out.mp4] [--fps N]\n"
     "                     [--fragmented] [--codec h264|h265] [--seconds S] [--callback]\n"
+    "                     [--audio FILE --audio-type CODE [--audio-rate HZ] | --no-audio]\n"
     "  -i          Annex B input; without it a test pattern is encoded and recorded\n"
     "  -o          output (default recmux-demo.mp4); an existing recording is continued\n"
     "  --fps       frame rate the timestamps are made for (default 25)\n"
     "  --codec     codec of the input (default: from its extension) or of the test pattern\n"
     "  --seconds   length of the test pattern (default 10)\n"
     "  --callback  write through the recorder's write callback (always fragmented)\n"
+    "  --audio     a 16-bit mono PCM WAV, encoded here with the voice codec of CODE, or a\n"
+    "              file of device audio frames of CODE (voice frames or headerless payload)\n"
+    "  --audio-type  the recorder's audio type code: 0-11 or 16 (6 G.711 A-law, 7 mu-law)\n"
+    "  --audio-rate  sample rate of device audio frames (default 8000; a WAV has its own)\n"
+    "  --no-audio  the test pattern without its test tone (1 kHz, G.711 A-law)\n"
     "       recmux info in.mp4\n"
     "  frame rate, duration, streams and packet count of an MP4\n"
     "       recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
@@ -38,6 +46,10 @@ struct Arguments {
     std::optional<VideoCodec> codec;
     double seconds = 10;
     bool seconds_given = false;
+    std::string audio;
+    std::optional<int> audio_type;
+    std::optional<int> audio_rate;
+    bool no_audio = false;
 };
 
 int Usage(const char *problem)
@@ -67,6 +79,10 @@ std::string Parse(int argc, char **argv, Arguments &args)
             args.record.callback = true;
             continue;
         }
+        if (flag == "--no-audio") {
+            args.no_audio = true;
+            continue;
+        }
         if (i + 1 == argc)
             return "unknown option or missing value: " + flag;
         const char *value = argv[++i];
@@ -84,6 +100,17 @@ std::string Parse(int argc, char **argv, Arguments &args)
                 return "--seconds takes a number above 0, at most 3600";
             args.seconds = number;
             args.seconds_given = true;
+        } else if (flag == "--audio") {
+            args.audio = value;
+        } else if (flag == "--audio-type") {
+            if (!ParseNumber(value, 0, 16, number) || number != std::floor(number) ||
+                !recmux_tool::VoiceCodecFor(static_cast<int>(number)))
+                return "--audio-type takes a code from 0 to 11, or 16";
+            args.audio_type = static_cast<int>(number);
+        } else if (flag == "--audio-rate") {
+            if (!ParseNumber(value, 1000, 96000, number) || number != std::floor(number))
+                return "--audio-rate takes a whole number of Hz from 1000 to 96000";
+            args.audio_rate = static_cast<int>(number);
         } else if (flag == "--codec") {
             if (std::strcmp(value, "h264") == 0)
                 args.codec = VideoCodec::H264;
@@ -97,6 +124,12 @@ std::string Parse(int argc, char **argv, Arguments &args)
     }
     if (!args.input.empty() && args.seconds_given)
         return "--seconds applies to the test pattern only";
+    if (args.audio.empty() && (args.audio_type || args.audio_rate))
+        return "--audio-type and --audio-rate describe an --audio file";
+    if (!args.audio.empty() && !args.audio_type)
+        return "--audio needs --audio-type";
+    if (!args.audio.empty() && args.no_audio)
+        return "--audio and --no-audio exclude each other";
     if (!args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input))
         return "cannot tell the codec of " + args.input + " from its name; give --codec";
     return {};
@@ -113,6 +146,18 @@ std::unique_ptr<recmux_tool::FrameSource> OpenSource(const Arguments &args)
                 recmux_tool::kPatternHeight, frames, args.record.fps,
                 codec == VideoCodec::H264 ? "libx264" : "libx265");
     return recmux_tool::OpenTestPattern(codec, args.record.fps, std::max(frames, 1));
+}
+
+// The test pattern brings its tone unless told not to; an input file brings none.
+bool OpenAudio(const Arguments &args, std::unique_ptr<recmux_tool::AudioSource> &audio)
+{
+    if (!args.audio.empty())
+        audio = recmux_tool::OpenAudioFile(args.audio, *args.audio_type, args.audio_rate);
+    else if (args.input.empty() && !args.no_audio)
+        audio = recmux_tool::OpenTestTone(args.seconds);
+    else
+        return true;
+    return audio != nullptr;
 }
 
 int ReadCommand(int argc, char **argv)
@@ -146,7 +191,8 @@ int main(int argc, char **argv)
     if (!problem.empty())
         return Usage(problem.c_str());
     std::unique_ptr<recmux_tool::FrameSource> source = OpenSource(args);
-    if (!source)
+    std::unique_ptr<recmux_tool::AudioSource> audio;
+    if (!source || !OpenAudio(args, audio))
         return 1;
-    return recmux_tool::Record(args.record, *source);
+    return recmux_tool::Record(args.record, *source, audio.get());
 }

@@ -36,20 +36,61 @@ int WriteToSink(void *opaque, uint8_t *buf, int buf_size)
 struct Counts {
     uint64_t passed = 0;
     uint64_t accepted = 0;
+    uint64_t audio_passed = 0;
+    bool audio_left = false;  // frames after the end of the video, never passed
 };
 
-Counts Feed(recmux_writer *writer, FrameSource &source, int fps)
+// Hands the recorder every audio frame that starts before until_us, as a
+// device would send it once that stretch of sound is complete.
+class AudioFeed {
+public:
+    AudioFeed(recmux_writer *writer, AudioSource *audio) : writer_(writer), audio_(audio)
+    {
+        pending_ = audio_ && audio_->Next(frame_);
+    }
+
+    void Until(uint64_t until_us, Counts &counts)
+    {
+        while (pending_ && kFirstPts + frame_.offset_us < until_us) {
+            recmux_writer_write_audio(writer_, frame_.bytes.data(),
+                                      static_cast<uint32_t>(frame_.bytes.size()),
+                                      kFirstPts + frame_.offset_us);
+            counts.audio_passed++;
+            pending_ = audio_->Next(frame_);
+        }
+        counts.audio_left = pending_;
+    }
+
+private:
+    recmux_writer *writer_;
+    AudioSource *audio_;
+    AudioFrame frame_;
+    bool pending_ = false;
+};
+
+uint64_t VideoPts(uint64_t frame, int fps)
+{
+    return kFirstPts + frame * 1'000'000 / static_cast<uint64_t>(fps);
+}
+
+// Audio that starts with a video frame goes in after it: the recorder drops
+// audio until it has accepted the first key frame.
+Counts Feed(recmux_writer *writer, FrameSource &source, AudioSource *audio, int fps)
 {
     Counts counts;
+    AudioFeed audio_feed(writer, audio);
     AccessUnit unit;
     while (source.Next(unit)) {
-        const uint64_t pts = kFirstPts + counts.passed * 1'000'000 / static_cast<uint64_t>(fps);
+        const uint64_t pts = VideoPts(counts.passed, fps);
+        audio_feed.Until(pts, counts);
         counts.passed++;
         if (recmux_writer_write_video(writer, unit.bytes.data(),
                                       static_cast<uint32_t>(unit.bytes.size()), pts,
                                       unit.key ? 1 : 0) == 0)
             counts.accepted++;
     }
+    if (counts.passed > 0)
+        audio_feed.Until(VideoPts(counts.passed, fps), counts);
     return counts;
 }
 
@@ -92,7 +133,7 @@ recmux_writer *OpenWriter(const RecordOptions &options, CallbackSink &sink)
 
 }  // namespace
 
-int Record(const RecordOptions &options, FrameSource &source)
+int Record(const RecordOptions &options, FrameSource &source, AudioSource *audio)
 {
     CallbackSink sink;
     recmux_writer *writer = OpenWriter(options, sink);
@@ -107,9 +148,17 @@ int Record(const RecordOptions &options, FrameSource &source)
     std::printf("recording %s MP4 %s %s\n", fragmented ? "fragmented" : "plain",
                 options.callback ? "through the write callback into" : "into",
                 options.output.c_str());
-    const Counts counts = Feed(writer, source, options.fps);
+    if (audio) {
+        recmux_writer_init_audio(writer, audio->Code(), 1, audio->Rate(), 16);
+        std::printf("audio type %d at %d Hz from %s\n", audio->Code(), audio->Rate(),
+                    audio->Describe().c_str());
+    }
+    const Counts counts = Feed(writer, source, audio, options.fps);
     std::printf("frames passed: %" PRIu64 ", accepted: %" PRIu64 "\n", counts.passed,
                 counts.accepted);
+    if (audio)
+        std::printf("audio frames passed: %" PRIu64 "%s\n", counts.audio_passed,
+                    counts.audio_left ? " (the rest lies after the end of the video)" : "");
     PrintPts(writer);
     const bool closed = recmux_writer_close(&writer) == 0;
     if (!closed)
@@ -119,7 +168,8 @@ int Record(const RecordOptions &options, FrameSource &source)
         std::printf("write callback: %" PRIu64 " bytes\n", sink.bytes);
     }
     PrintFile(options.output);
-    return closed && counts.accepted > 0 && !source.Failed() ? 0 : 1;
+    const bool audio_failed = audio && audio->Failed();
+    return closed && counts.accepted > 0 && !source.Failed() && !audio_failed ? 0 : 1;
 }
 
 }  // namespace recmux_tool

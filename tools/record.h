@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "audio_source.h"
 #include "frame_source.h"
 
 namespace recmux_tool {
@@ -14,7 +15,8 @@ struct RecordOptions {
     bool callback = false;  // through the write callback into the output file
 };
 
-// The process exit status: 0 when at least one frame was accepted.
-int Record(const RecordOptions &options, FrameSource &source);
+// The process exit status: 0 when at least one frame was accepted. audio,
+// when given, is interleaved with the video by time.
+int Record(const RecordOptions &options, FrameSource &source, AudioSource *audio);
 
 }  // namespace recmux_tool

@@ -1,8 +1,6 @@
 // The exported reader functions: a handle check, one forwarded call, and a
 // catch so that no exception reaches a C caller.
-#include <memory>
-#include <new>
-
+#include "api/export_glue.h"
 #include "reader/CMP4Reader.h"
 #include "recmux_reader.h"
 
@@ -11,21 +9,10 @@ using recmux::IReader;
 
 namespace {
 
-IReader *AsReader(recmux_reader *handle)
-{
-    return reinterpret_cast<IReader *>(handle);
-}
-
 template <typename Operation>
-int32_t Forward(recmux_reader *handle, Operation operation) noexcept
+int32_t Forward(recmux_reader *reader, Operation operation) noexcept
 {
-    if (!handle)
-        return 1;
-    try {
-        return operation(*AsReader(handle)) ? 0 : 1;
-    } catch (...) {
-        return 1;
-    }
+    return recmux::api::Forward<IReader>(reader, operation);
 }
 
 }  // namespace
@@ -34,14 +21,8 @@ extern "C" {
 
 RECMUX_API recmux_reader *recmux_reader_open(const char *path)
 {
-    try {
-        std::unique_ptr<IReader> reader(new (std::nothrow) CMP4Reader());
-        if (!reader || !reader->Open(path))
-            return nullptr;
-        return reinterpret_cast<recmux_reader *>(reader.release());
-    } catch (...) {
-        return nullptr;
-    }
+    return recmux::api::Create<CMP4Reader, IReader, recmux_reader>(
+        [path](IReader &reader) { return reader.Open(path); });
 }
 
 RECMUX_API int32_t recmux_reader_is_open(recmux_reader *reader)
@@ -68,11 +49,7 @@ RECMUX_API int32_t recmux_reader_read_frame(recmux_reader *reader, uint8_t *buff
 
 RECMUX_API int32_t recmux_reader_close(recmux_reader **reader)
 {
-    if (!reader || Forward(*reader, [](IReader &r) { return r.Close(); }) != 0)
-        return 1;
-    delete AsReader(*reader);
-    *reader = nullptr;
-    return 0;
+    return recmux::api::CloseAndDestroy<IReader>(reader);
 }
 
 }  // extern "C"

@@ -1,9 +1,8 @@
 // The exported recorder functions: a handle check, one forwarded call, and a
 // catch so that no exception reaches a C caller.
 #include <cstring>
-#include <memory>
-#include <new>
 
+#include "api/export_glue.h"
 #include "platform/text_codepage.h"
 #include "recmux_writer.h"
 #include "recorder/CMP4Writer.h"
@@ -13,34 +12,16 @@ using recmux::IWriter;
 
 namespace {
 
-IWriter *AsWriter(recmux_writer *handle)
-{
-    return reinterpret_cast<IWriter *>(handle);
-}
-
 template <typename Operation>
-int32_t Forward(recmux_writer *handle, Operation operation) noexcept
+int32_t Forward(recmux_writer *writer, Operation operation) noexcept
 {
-    if (!handle)
-        return 1;
-    try {
-        return operation(*AsWriter(handle)) ? 0 : 1;
-    } catch (...) {
-        return 1;
-    }
+    return recmux::api::Forward<IWriter>(writer, operation);
 }
 
 template <typename OpenOperation>
 recmux_writer *Create(OpenOperation open) noexcept
 {
-    try {
-        std::unique_ptr<IWriter> writer(new (std::nothrow) CMP4Writer());
-        if (!writer || !open(*writer))
-            return nullptr;
-        return reinterpret_cast<recmux_writer *>(writer.release());
-    } catch (...) {
-        return nullptr;
-    }
+    return recmux::api::Create<CMP4Writer, IWriter, recmux_writer>(open);
 }
 
 bool HasMp4Extension(const char *path)
@@ -137,11 +118,7 @@ RECMUX_API int32_t recmux_writer_get_end_pts(recmux_writer *writer, uint64_t *pt
 
 RECMUX_API int32_t recmux_writer_close(recmux_writer **writer)
 {
-    if (!writer || Forward(*writer, [](IWriter &w) { return w.Close(); }) != 0)
-        return 1;
-    delete AsWriter(*writer);
-    *writer = nullptr;
-    return 0;
+    return recmux::api::CloseAndDestroy<IWriter>(writer);
 }
 
 }  // extern "C"

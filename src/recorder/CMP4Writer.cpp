@@ -120,20 +120,21 @@ void CMP4Writer::FinaliseFile(const std::string &working)
 }
 
 // Frames can only leave the queue once the header is written; without it they
-// are dropped rather than waited for.
+// are dropped rather than waited for. An audio step that keeps failing ends
+// every pass before any video: after two idle passes the video goes alone.
 void CMP4Writer::DrainVideoQueue()
 {
-    for (uint32_t left = videoQueue_.Size(); left != 0;) {
-        if (headerWritten_)
-            WriteInterleaved(3);
-        const uint32_t now = videoQueue_.Size();
-        if (now >= left) {
-            AVFrameInfo dropped;
-            while (videoQueue_.Pop(dropped)) {
-            }
-            return;
+    for (int idle = 0; headerWritten_ && videoQueue_.Size() != 0 && idle < 3;) {
+        const uint32_t before = videoQueue_.Size();
+        WriteInterleaved(3);
+        if (videoQueue_.Size() < before) {
+            idle = 0;
+        } else if (++idle == 2) {
+            audioStopped_ = true;
         }
-        left = now;
+    }
+    AVFrameInfo dropped;
+    while (videoQueue_.Pop(dropped)) {
     }
 }
 

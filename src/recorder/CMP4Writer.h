@@ -9,6 +9,7 @@
 #include "recorder/av_ptr.h"
 #include "recorder/call_guard.h"
 #include "video/TConQue.h"
+#include "audio/device_audio.h"
 #include "video/frame_rate_estimate.h"
 
 namespace recmux {
@@ -41,6 +42,7 @@ public:
     bool GetEndPts(uint64_t *pts) override;
 
     int32_t FileType() const { return fileType_; }
+    int32_t BufferedAudioSamples() const { return audioFifo_ ? av_audio_fifo_size(audioFifo_.get()) : 0; }
 
 private:
     bool EnsureOutputOpen();
@@ -52,6 +54,8 @@ private:
     AVStream *AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
                              CodecContextPtr &context, AVCodecID codec_id, int32_t width,
                              int32_t height, double rate);
+    static AVStream *FindOrAddStream(AVFormatContext *output, const AVCodec *codec,
+                                     AVCodecID codec_id);
     void UseStreamParameterSets();
     bool IsCallbackOutput() const;
     bool OpenFile();
@@ -62,6 +66,22 @@ private:
                              int32_t &height, double &rate);
     bool ContinueRecording(const char *final_path);
 
+    bool OpenAudioEncoder(const AVOutputFormat *format);
+    AVStream *AddAudioStream(AVFormatContext *output, const AVCodec *&codec,
+                             CodecContextPtr &context, AVCodecID codec_id,
+                             AVSampleFormat sample_format, int32_t channels, int32_t sample_rate,
+                             int64_t bit_rate);
+    bool EncodeFifoFrame();
+    bool EncodeAudioFrame(AVFrame *frame);
+    void FillAudioGap();
+
+    void ConvertQueuedAudio();
+    bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
+    bool WritePcmToFifo(const uint8_t *pcm, int32_t bytes);
+    bool ConvertRate(const uint8_t *pcm, int samples);
+    bool AppendToFifo(const uint8_t *pcm, int samples);
+
+    bool AudioDue() const;
     bool WriteInterleaved(uint32_t budget);
     bool WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey);
     bool WriteAudioPacket(const uint8_t *data, int32_t size);
@@ -82,6 +102,7 @@ private:
     void *msgUser_ = nullptr;
     MsgNotifyCallback msgNotify_ = nullptr;
     uint64_t audioSamplePosition_ = 0;
+    AVStream *audioStream_ = nullptr;
     CodecContextPtr audioEncoder_;
     uint64_t videoFrameCount_ = 0;
     AVStream *videoStream_ = nullptr;
@@ -95,6 +116,18 @@ private:
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t videoReserved_ = 0;
+    DeviceAudio deviceAudio_;
+    bool audioInitialised_ = false;
+    int32_t audioTypeCode_ = 0;
+    int32_t audioChannels_ = 1;
+    int32_t audioSampleRate_ = 8000;
+    int32_t audioBits_ = 16;
+    // Samples of encoder priming that the first packet starts before time 0.
+    int64_t audioStartOffset_ = 0;
+    // Set when an audio step kept failing at close: the rest of the video goes without audio.
+    bool audioStopped_ = false;
+    ResamplerPtr rateConverter_;
+    int32_t rateConverterInputRate_ = 0;
     PacketPtr videoPacket_;
     AudioFifoPtr audioFifo_;
     OutputContextPtr output_;

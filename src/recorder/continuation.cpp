@@ -80,6 +80,14 @@ bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int3
     }
     if (!stream)
         return false;
+    // The continued audio keeps the old recording's rate, or it would play at another speed.
+    for (unsigned i = 0; i < input->nb_streams; i++) {
+        const AVCodecParameters *par = input->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0) {
+            audioSampleRate_ = par->sample_rate;
+            break;
+        }
+    }
     codec_id = stream->codecpar->codec_id;
     width = stream->codecpar->width;
     height = stream->codecpar->height;
@@ -117,8 +125,10 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
         int32_t size = 0, media_type = 0, key = 0;
         const auto status = reader.ReadNext(buffer.data(), static_cast<int32_t>(buffer.size()),
                                             size, media_type, key);
-        if (status == CMP4Reader::ReadStatus::End)
+        if (status == CMP4Reader::ReadStatus::End) {
+            FillAudioGap();
             return true;
+        }
         // An old recording is never replaced by a part of itself.
         if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
             return false;
@@ -129,6 +139,26 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
             Notify(2, static_cast<int32_t>(videoFrameCount_));
         else if (media_type == 1 && WriteAudioPacket(buffer.data(), size))
             Notify(3, static_cast<int32_t>(audioSamplePosition_));
+    }
+}
+
+// Old audio that ends before the old video (or a recording without audio) is
+// padded with silence up to the video's end, so new audio never plays under
+// old video.
+void CMP4Writer::FillAudioGap()
+{
+    if (!audioFifo_ || !audioEncoder_ || !videoCodecContext_)
+        return;
+    const int n = audioEncoder_->frame_size;
+    std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
+    // The encoder holds its first frame back: allow it one frame without a packet.
+    for (int idle = 0; idle < 2 && av_compare_ts(static_cast<int64_t>(videoFrameCount_),
+                                                 videoCodecContext_->time_base,
+                                                 static_cast<int64_t>(audioSamplePosition_),
+                                                 audioEncoder_->time_base) > 0;) {
+        if (!AppendToFifo(silence.data(), n))
+            return;
+        idle = EncodeFifoFrame() ? 0 : idle + 1;
     }
 }
 

@@ -50,7 +50,17 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double
     if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
         !OpenVideoStream(codec_id, width, height, rate))
         return false;
-    // TODO(#7): the AAC stream, its encoder, FIFO and resampler.
+    if (output_->oformat->audio_codec != AV_CODEC_ID_NONE && !audioEncoder_) {
+        if (!OpenAudioEncoder(output_->oformat)) {
+            ReleaseAudio();
+            return false;
+        }
+        const bool plain = fileType_ != 1 && !IsCallbackOutput();
+        audioStartOffset_ = plain ? audioEncoder_->initial_padding : 0;
+    }
+    // The recorder interleaves itself: libavformat must not hold video back
+    // while the audio stream has no packet yet.
+    output_->max_interleave_delta = 1;
     if (!(output_->oformat->flags & AVFMT_NOFILE)) {
         const bool opened = IsCallbackOutput() ? Init() : OpenFile();
         if (!opened)
@@ -100,24 +110,34 @@ AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&en
         return nullptr;
     }
     output->video_codec = encoder;
-    AVStream *stream = nullptr;
-    for (unsigned i = 0; i < output->nb_streams && !stream; i++) {
-        if (output->streams[i]->codecpar->codec_id == codec_id)
-            stream = output->streams[i];
-    }
-    if (!stream) {
-        stream = avformat_new_stream(output, encoder);
-        if (!stream)
-            return nullptr;
-        stream->codecpar->codec_id = codec_id;
-    }
-    stream->id = static_cast<int>(output->nb_streams) - 1;
+    AVStream *stream = FindOrAddStream(output, encoder, codec_id);
+    if (!stream)
+        return nullptr;
     context.reset(avcodec_alloc_context3(encoder));
     if (!context)
         return nullptr;
     DescribeVideo(context.get(), output, codec_id, width, height, rate);
     if (avcodec_parameters_from_context(stream->codecpar, context.get()) < 0)
         return nullptr;
+    return stream;
+}
+
+// A failed set-up leaves its streams behind: a later attempt reuses them.
+AVStream *CMP4Writer::FindOrAddStream(AVFormatContext *output, const AVCodec *codec,
+                                      AVCodecID codec_id)
+{
+    AVStream *stream = nullptr;
+    for (unsigned i = 0; i < output->nb_streams && !stream; i++) {
+        if (output->streams[i]->codecpar->codec_id == codec_id)
+            stream = output->streams[i];
+    }
+    if (!stream) {
+        stream = avformat_new_stream(output, codec);
+        if (!stream)
+            return nullptr;
+        stream->codecpar->codec_id = codec_id;
+    }
+    stream->id = static_cast<int>(output->nb_streams) - 1;
     return stream;
 }
 

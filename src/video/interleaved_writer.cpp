@@ -2,13 +2,30 @@
 
 namespace recmux {
 
+bool CMP4Writer::AudioDue() const
+{
+    return !audioStopped_ && audioFifo_ && audioEncoder_ && videoCodecContext_ &&
+           av_audio_fifo_size(audioFifo_.get()) >= audioEncoder_->frame_size &&
+           av_compare_ts(static_cast<int64_t>(videoFrameCount_), videoCodecContext_->time_base,
+                         static_cast<int64_t>(audioSamplePosition_),
+                         audioEncoder_->time_base) > 0;
+}
+
+// Audio is written only while it lags the video, so the two stay interleaved
+// without libavformat holding packets back.
 bool CMP4Writer::WriteInterleaved(uint32_t budget)
 {
     if (!headerWritten_ || waitingForKey_)
         return false;
-    // TODO(#7): decode the queued audio and interleave AAC frames behind the video.
+    ConvertQueuedAudio();
     uint32_t written = 0;
     for (uint32_t step = 0; step < budget; step++) {
+        if (AudioDue()) {
+            if (!EncodeFifoFrame())
+                break;
+            written++;
+            continue;
+        }
         AVFrameInfo frame;
         if (!videoQueue_.Pop(frame))
             break;
@@ -43,6 +60,28 @@ bool CMP4Writer::WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pt
         return false;
     videoFrameCount_++;
     endPts_ = pts;
+    return true;
+}
+
+bool CMP4Writer::WriteAudioPacket(const uint8_t *data, int32_t size)
+{
+    if (!audioStream_ || !audioEncoder_)
+        return false;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return false;
+    packet->data = const_cast<uint8_t *>(data);
+    packet->size = size;
+    // The encoder's priming samples come first; a plain MP4 hides them behind
+    // an edit list, so audio and video start together.
+    packet->pts = static_cast<int64_t>(audioSamplePosition_) - audioStartOffset_;
+    packet->dts = packet->pts;
+    packet->duration = audioEncoder_->frame_size;
+    packet->stream_index = audioStream_->index;
+    av_packet_rescale_ts(packet.get(), audioEncoder_->time_base, audioStream_->time_base);
+    if (av_interleaved_write_frame(output_.get(), packet.get()) < 0)
+        return false;
+    audioSamplePosition_ += static_cast<uint64_t>(static_cast<int64_t>(audioEncoder_->frame_size));
     return true;
 }
 

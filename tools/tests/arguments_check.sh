@@ -41,8 +41,20 @@ expect 2 "--seconds takes a number" record --seconds -1
 expect 2 "--codec takes h264 or h265" record --codec vp9
 expect 2 "give --codec" record -i camera.bin
 expect 2 "--seconds applies to the test pattern only" record -i camera.h264 --seconds 3
+expect 2 "--audio needs --audio-type" record --audio tone.wav
+expect 2 "describe an --audio file" record --audio-type 6
+expect 2 "describe an --audio file" record --audio-rate 16000
+expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 12
+expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 6.5
+expect 2 "--audio-rate takes a whole number" record --audio a.raw --audio-type 6 --audio-rate 10
+expect 2 "exclude each other" record --audio a.wav --audio-type 6 --no-audio
 
 expect 1 "cannot read missing.h264" record -i missing.h264
+expect 1 "cannot read missing.wav" record --seconds 0.2 -o nowav.mp4 --audio missing.wav \
+    --audio-type 6
+printf 'RIFF\377\377\377\377WAVEfmt ' >lying.wav
+expect 1 "lying.wav is not a usable WAV: its RIFF size" record --seconds 0.2 -o lying.mp4 \
+    --audio lying.wav --audio-type 6
 expect 1 "the name must end in .mp4" record --seconds 0.2 -o out.avi
 : >empty.h264
 expect 1 "frames passed: 0, accepted: 0" record -i empty.h264 -o empty.mp4
@@ -53,7 +65,7 @@ expect 1 "accepted: 0" record -i zeros.265 -o zeros.mp4
 expect 1 "missing.mp4 is not an MP4" info missing.mp4
 echo "plain text" >text.mp4
 expect 1 "text.mp4 is not an MP4" extract text.mp4 -o text.h264
-for name in out.avi empty.mp4 zeros.mp4 text.h264; do
+for name in out.avi empty.mp4 zeros.mp4 text.h264 nowav.mp4 lying.mp4; do
     if [ -e "$name" ]; then
         echo "FAIL: $name was left behind"
         failures=$((failures + 1))

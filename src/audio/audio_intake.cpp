@@ -1,0 +1,133 @@
+// Device audio into the recorder: queued as it comes, decoded into the FIFO by
+// the interleaving writer, at the encoder's rate.
+#include "recorder/CMP4Writer.h"
+#include "recorder/print_log.h"
+
+namespace recmux {
+namespace {
+
+// Users record for days: audio that video never catches up with is bounded.
+constexpr int kFifoSeconds = 30;
+constexpr uint32_t kMaxQueuedAudioFrames = 1500;
+
+}  // namespace
+
+bool CMP4Writer::InitAudio(int32_t audio_type, int32_t channels, int32_t sample_rate,
+                           int32_t bits_per_sample)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard || audioInitialised_)
+        return false;
+    if (audio_type > 0)
+        audioTypeCode_ = audio_type;
+    if (channels > 0)
+        audioChannels_ = 1;
+    if (sample_rate > 0)
+        audioSampleRate_ = sample_rate;
+    if (bits_per_sample > 0)
+        audioBits_ = 16;
+    deviceAudio_.Reset(audio_type);
+    audioInitialised_ = true;
+    return true;
+}
+
+bool CMP4Writer::WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
+    if (!waitingForKey_ && (data || size == 0) && size <= INT32_MAX) {
+        AVFrameInfo frame;
+        frame.isKey = 1;
+        frame.pts = pts;
+        frame.data.assign(data, data + size);
+        AVFrameInfo oldest;
+        if (audioQueue_.Size() >= kMaxQueuedAudioFrames)
+            audioQueue_.Pop(oldest);
+        audioQueue_.Push(std::move(frame));
+    }
+    WriteInterleaved(3);
+    return true;
+}
+
+void CMP4Writer::ConvertQueuedAudio()
+{
+    AVFrameInfo frame;
+    while (audioQueue_.Pop(frame))
+        DecodeAudioFrame(frame.data.data(), static_cast<uint32_t>(frame.data.size()), frame.pts);
+}
+
+bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t)
+{
+    if (!deviceAudio_.IsReady())
+        return false;
+    return deviceAudio_.DecodeBuffer(data, size, [this](const uint8_t *pcm, int32_t bytes) {
+        return WritePcmToFifo(pcm, bytes);
+    });
+}
+
+// The device rate may differ from the encoder's (set once at set-up, or
+// changed by InitAudio later): samples are brought to the encoder's rate here,
+// so the FIFO only ever holds what the encoder expects.
+bool CMP4Writer::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
+{
+    if (!audioFifo_ || !audioEncoder_)
+        return false;
+    const int in_samples = bytes / 2;
+    const int encoder_rate = audioEncoder_->sample_rate;
+    if (audioSampleRate_ == encoder_rate)
+        return AppendToFifo(pcm, in_samples);
+    if (!rateConverter_ || rateConverterInputRate_ != audioSampleRate_) {
+        AVChannelLayout mono;
+        av_channel_layout_default(&mono, 1);
+        SwrContext *converter = nullptr;
+        if (swr_alloc_set_opts2(&converter, &mono, AV_SAMPLE_FMT_S16, encoder_rate, &mono,
+                                AV_SAMPLE_FMT_S16, audioSampleRate_, 0, nullptr) < 0)
+            return false;
+        rateConverter_.reset(converter);
+        if (swr_init(converter) < 0) {
+            rateConverter_.reset();
+            return false;
+        }
+        rateConverterInputRate_ = audioSampleRate_;
+    }
+    return ConvertRate(pcm, in_samples);
+}
+
+bool CMP4Writer::ConvertRate(const uint8_t *pcm, int samples)
+{
+    int16_t converted[8192];
+    uint8_t *output[] = {reinterpret_cast<uint8_t *>(converted)};
+    constexpr int kOut = static_cast<int>(sizeof converted / sizeof converted[0]);
+    bool ok = true;
+    for (int left = samples; left > 0;) {
+        const int chunk = left < 64 ? left : 64;
+        const uint8_t *input[] = {pcm};
+        // A count of 0 with an input collects what the converter still holds.
+        for (int out = swr_convert(rateConverter_.get(), output, kOut, input, chunk); out != 0;
+             out = swr_convert(rateConverter_.get(), output, kOut, input, 0)) {
+            if (out < 0)
+                return false;
+            ok = AppendToFifo(output[0], out) && ok;
+        }
+        pcm += chunk * 2;
+        left -= chunk;
+    }
+    return ok;
+}
+
+bool CMP4Writer::AppendToFifo(const uint8_t *pcm, int samples)
+{
+    if (samples <= 0)
+        return samples == 0;
+    const int limit = audioEncoder_->sample_rate * kFifoSeconds;
+    const int excess = av_audio_fifo_size(audioFifo_.get()) + samples - limit;
+    if (excess > 0)
+        av_audio_fifo_drain(audioFifo_.get(), excess);
+    if (av_audio_fifo_realloc(audioFifo_.get(), av_audio_fifo_size(audioFifo_.get()) + samples) != 0)
+        return false;
+    void *planes[] = {const_cast<uint8_t *>(pcm)};
+    return av_audio_fifo_write(audioFifo_.get(), planes, samples) == samples;
+}
+
+}  // namespace recmux
