@@ -95,6 +95,15 @@ TEST(Recording, H264BecomesAFaithfulPlainMp4)
     EXPECT_NEAR(duration, 4.0, 0.05);
 }
 
+TEST(Recording, NonAsciiUtf8NamesWorkEndToEnd)
+{
+    TempDir dir;
+    const std::string mp4 = dir.Path("\xE6\x9D\xB1\xE4\xBA\xAC_\xC3\x9C.mp4");
+    ASSERT_EQ(RecordFile(mp4, H264().units), 100);
+    EXPECT_FALSE(Exists(mp4 + ".tmp"));
+    EXPECT_EQ(ProbeVideo(mp4, "nb_read_frames"), "100");
+}
+
 TEST(Recording, FragmentedFileHasFragments)
 {
     const Fixture &input = H264();

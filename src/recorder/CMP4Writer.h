@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "audio/device_audio.h"
 #include "platform/file_ops.h"
 #include "recorder/IWriter.h"
 #include "recorder/av_ptr.h"
 #include "recorder/call_guard.h"
 #include "video/TConQue.h"
-#include "audio/device_audio.h"
 #include "video/frame_rate_estimate.h"
 
 namespace recmux {
@@ -42,7 +42,10 @@ public:
     bool GetEndPts(uint64_t *pts) override;
 
     int32_t FileType() const { return fileType_; }
-    int32_t BufferedAudioSamples() const { return audioFifo_ ? av_audio_fifo_size(audioFifo_.get()) : 0; }
+    int32_t BufferedAudioSamples() const
+    {
+        return audioFifo_ ? av_audio_fifo_size(audioFifo_.get()) : 0;
+    }
 
 private:
     bool EnsureOutputOpen();

@@ -15,6 +15,7 @@ bool CMP4Writer::ReleaseAudio()
     const bool had_encoder = audioEncoder_ != nullptr;
     audioFifo_.reset();
     resampler_.reset();
+    rateConverter_.reset();
     audioEncoder_.reset();
     return had_encoder;
 }
