@@ -9,10 +9,6 @@
 namespace recmux {
 namespace {
 
-struct FrameDeleter {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-
 // The encoder's own rate when it supports the requested one, else its nearest:
 // refusing the rate would fail the whole set-up and lose the video with it.
 int SupportedSampleRate(const AVCodec *codec, int requested)
@@ -113,7 +109,7 @@ bool CMP4Writer::EncodeFifoFrame()
     void *planes[] = {scratch};
     if (av_audio_fifo_read(audioFifo_.get(), planes, n) != n)
         return false;
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!frame)
         return false;
     frame->nb_samples = n;

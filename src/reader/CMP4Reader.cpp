@@ -23,6 +23,8 @@ const char *FilterChain(AVCodecID codec)
     }
 }
 
+}  // namespace
+
 int FirstVideoStream(const AVFormatContext &input)
 {
     for (unsigned i = 0; i < input.nb_streams; i++) {
@@ -31,8 +33,6 @@ int FirstVideoStream(const AVFormatContext &input)
     }
     return -1;
 }
-
-}  // namespace
 
 std::optional<double> StreamFrameRate(AVRational average, AVRational base)
 {

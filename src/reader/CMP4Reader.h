@@ -10,6 +10,9 @@
 
 namespace recmux {
 
+// Index of the first video stream, in stream order; -1 when there is none.
+int FirstVideoStream(const AVFormatContext &input);
+
 // The average rate when its denominator is positive, else the real base rate
 // when its denominator is; a zero numerator gives 0.
 std::optional<double> StreamFrameRate(AVRational average, AVRational base);

@@ -48,6 +48,9 @@ struct CodecContextDeleter {
 struct PacketDeleter {
     void operator()(AVPacket *packet) const { av_packet_free(&packet); }
 };
+struct FrameDeleter {
+    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
+};
 struct AudioFifoDeleter {
     void operator()(AVAudioFifo *fifo) const { av_audio_fifo_free(fifo); }
 };
@@ -63,6 +66,7 @@ using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
 using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using AvBufferPtr = std::unique_ptr<uint8_t, AvFreeDeleter>;

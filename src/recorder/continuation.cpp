@@ -5,6 +5,7 @@
 #include "reader/CMP4Reader.h"
 #include "recorder/CMP4Writer.h"
 #include "recorder/recording_files.h"
+#include "recorder/video_codec.h"
 #include "video/annexb.h"
 
 namespace recmux {
@@ -13,20 +14,6 @@ namespace {
 constexpr size_t kCopyBufferSize = 0x200000;
 // A packet larger than this is taken for a damaged file rather than copied.
 constexpr size_t kCopyBufferLimit = 256u << 20;
-
-int32_t CodecValueOf(AVCodecID codec_id)
-{
-    switch (codec_id) {
-    case AV_CODEC_ID_H264:
-        return 0;
-    case AV_CODEC_ID_HEVC:
-        return 1;
-    case AV_CODEC_ID_MPEG4:
-        return 2;
-    default:
-        return -1;
-    }
-}
 
 bool Grow(std::vector<uint8_t> &buffer, size_t size)
 {
@@ -40,25 +27,41 @@ bool Grow(std::vector<uint8_t> &buffer, size_t size)
     return true;
 }
 
-// The parameter sets of the old file's first key frame, as the reader returns
-// it in Annex B form: the new sample entry must describe the same stream.
-std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID codec_id)
+// Hands every packet of the file to visit, growing the buffer for a packet that
+// does not fit, until visit returns false. False when the file does not open or
+// a packet cannot be had whole.
+template <typename Visit>
+bool ReadPackets(const char *path, Visit visit)
 {
     CMP4Reader reader;
     std::vector<uint8_t> buffer;
     if (!reader.Open(path) || !Grow(buffer, kCopyBufferSize))
-        return {};
+        return false;
     for (;;) {
         int32_t size = 0, media_type = 0, key = 0;
         const auto status = reader.ReadNext(buffer.data(), static_cast<int32_t>(buffer.size()),
                                             size, media_type, key);
         if (status == CMP4Reader::ReadStatus::End)
-            return {};
+            return true;
         if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
-            return {};
-        if (status == CMP4Reader::ReadStatus::Packet && media_type == 0 && key)
-            return LeadingParameterSets(codec_id, buffer.data(), static_cast<size_t>(size));
+            return false;
+        if (status == CMP4Reader::ReadStatus::Packet && !visit(buffer.data(), size, media_type, key))
+            return true;
     }
+}
+
+// The parameter sets of the old file's first key frame, as the reader returns
+// it in Annex B form: the new sample entry must describe the same stream.
+std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID codec_id)
+{
+    std::vector<uint8_t> sets;
+    ReadPackets(path, [&](const uint8_t *data, int32_t size, int32_t media_type, int32_t key) {
+        if (media_type != 0 || !key)
+            return true;
+        sets = LeadingParameterSets(codec_id, data, static_cast<size_t>(size));
+        return false;
+    });
+    return sets;
 }
 
 }  // namespace
@@ -73,13 +76,10 @@ bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int3
     input.reset(opened);
     if (avformat_find_stream_info(input.get(), nullptr) < 0)
         return false;
-    const AVStream *stream = nullptr;
-    for (unsigned i = 0; i < input->nb_streams && !stream; i++) {
-        if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
-            stream = input->streams[i];
-    }
-    if (!stream)
+    const int video = FirstVideoStream(*input);
+    if (video < 0)
         return false;
+    const AVStream *stream = input->streams[video];
     // The continued audio keeps the old recording's rate, or it would play at another speed.
     for (unsigned i = 0; i < input->nb_streams; i++) {
         const AVCodecParameters *par = input->streams[i]->codecpar;
@@ -105,11 +105,11 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
     // The codec comes from the old file itself: a recording is continued in its own codec.
     AVCodecID codec_id = AV_CODEC_ID_NONE;
     if (!ReadVideoProperties(final_path, codec_id, width, height, rate) ||
-        CodecValueOf(codec_id) < 0) {
+        VideoCodecValue(codec_id) < 0) {
         setupClosed_ = true;
         return false;
     }
-    videoCodec_ = CodecValueOf(codec_id);
+    videoCodec_ = VideoCodecValue(codec_id);
     parameterSets_ = FirstKeyFrameParameterSets(final_path, codec_id);
     headerWritten_ = OpenOutput(videoCodec_, width, height, rate);
     return headerWritten_;
@@ -117,29 +117,21 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
 
 bool CMP4Writer::ContinueRecording(const char *final_path)
 {
-    CMP4Reader reader;
-    std::vector<uint8_t> buffer;
-    if (!reader.Open(final_path) || !Grow(buffer, kCopyBufferSize))
-        return false;
-    for (;;) {
-        int32_t size = 0, media_type = 0, key = 0;
-        const auto status = reader.ReadNext(buffer.data(), static_cast<int32_t>(buffer.size()),
-                                            size, media_type, key);
-        if (status == CMP4Reader::ReadStatus::End) {
-            FillAudioGap();
+    // An old recording is never replaced by a part of itself: a packet that
+    // cannot be had whole fails the continuation.
+    const bool copied =
+        ReadPackets(final_path, [this](const uint8_t *data, int32_t size, int32_t media_type,
+                                       int32_t key) {
+            // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
+            if (media_type == 0 && WriteVideoPacket(data, size, 0, key))
+                Notify(2, static_cast<int32_t>(videoFrameCount_));
+            else if (media_type == 1 && WriteAudioPacket(data, size))
+                Notify(3, static_cast<int32_t>(audioSamplePosition_));
             return true;
-        }
-        // An old recording is never replaced by a part of itself.
-        if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
-            return false;
-        if (status != CMP4Reader::ReadStatus::Packet)
-            continue;
-        // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
-        if (media_type == 0 && WriteVideoPacket(buffer.data(), size, 0, key))
-            Notify(2, static_cast<int32_t>(videoFrameCount_));
-        else if (media_type == 1 && WriteAudioPacket(buffer.data(), size))
-            Notify(3, static_cast<int32_t>(audioSamplePosition_));
-    }
+        });
+    if (copied)
+        FillAudioGap();
+    return copied;
 }
 
 // Old audio that ends before the old video (or a recording without audio) is

@@ -26,4 +26,19 @@ inline AVCodecID VideoCodecId(int32_t value)
     }
 }
 
+// The value the recorder uses for a codec it records; -1 for any other.
+inline int32_t VideoCodecValue(AVCodecID codec_id)
+{
+    switch (codec_id) {
+    case AV_CODEC_ID_H264:
+        return 0;
+    case AV_CODEC_ID_HEVC:
+        return 1;
+    case AV_CODEC_ID_MPEG4:
+        return 2;
+    default:
+        return -1;
+    }
+}
+
 }  // namespace recmux

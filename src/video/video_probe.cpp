@@ -45,10 +45,6 @@ int32_t CodecOfHeader(uint8_t header)
     }
 }
 
-struct FrameDeleter {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-
 }  // namespace
 
 int32_t DetectVideoCodec(const uint8_t *data, uint32_t size)
@@ -75,7 +71,7 @@ bool DecodeFrameSize(int32_t codec, const uint8_t *data, uint32_t size, int32_t 
     if (!decoder)
         return false;
     CodecContextPtr context(avcodec_alloc_context3(decoder));
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     PacketPtr packet(av_packet_alloc());
     // Decoders read a little past the end of a packet: give them a padded copy.
     if (!context || !frame || !packet || av_new_packet(packet.get(), static_cast<int>(size)) < 0)
