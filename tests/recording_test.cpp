@@ -215,7 +215,7 @@ TEST(Recording, TimestampsAreReportedAndTheRateComesFromThem)
     const std::string mp4 = dir.Path("cam.mp4");
     CMP4Writer writer;
     ASSERT_TRUE(writer.Open(mp4.c_str()));
-    // 29.97 fps: the time base is rounded to 1/30.
+    // 29.97 fps, as a camera's microsecond timestamps give it.
     ASSERT_EQ(Record(writer, input.units, 33367), 100);
     uint64_t begin = 0, end = 0;
     EXPECT_TRUE(writer.GetBeginPts(&begin));
@@ -224,7 +224,7 @@ TEST(Recording, TimestampsAreReportedAndTheRateComesFromThem)
     ASSERT_TRUE(writer.Close());
     EXPECT_TRUE(writer.GetEndPts(&end));
     EXPECT_EQ(end, kStart + 99 * 33367);
-    EXPECT_EQ(ProbeVideo(mp4, "r_frame_rate"), "30/1");
+    EXPECT_EQ(ProbeVideo(mp4, "r_frame_rate"), "30000/1001");
 }
 
 TEST(Recording, FramesBeforeTheFirstKeyFrameAreRefused)
@@ -277,15 +277,15 @@ TEST(Recording, UnknownCodecValueRecordsNoVideoAndPublishesNothing)
 
 TEST(Recording, AnUnreadableFinalFileIsNeverReplaced)
 {
-    const Fixture &input = Stream("long.h264", 700, "-c:v libx264 -bf 0 -g 25 -f h264");
+    const Fixture &input = H264();
     TempDir dir;
     const std::string mp4 = dir.Path("cam.mp4");
     CMP4Writer writer;
     ASSERT_TRUE(writer.Open(mp4.c_str()));
     // Appears while the frames are held back.
     test::WriteAll(mp4, "not an mp4");
-    // The set-up fails at the open point, frame 526; from then on frames are refused.
-    EXPECT_EQ(Record(writer, input.units), 526);
+    // The set-up fails when the frame interval is known, at frame 9; from then on frames are refused.
+    EXPECT_EQ(Record(writer, input.units), 9);
     EXPECT_TRUE(writer.Close());
     EXPECT_EQ(ReadAll(mp4), "not an mp4");
     EXPECT_FALSE(Exists(mp4 + ".tmp"));

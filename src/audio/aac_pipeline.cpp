@@ -2,6 +2,7 @@
 // resampler that turns the FIFO's 16-bit samples into the encoder's format.
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 #include "recorder/CMP4Writer.h"
 #include "recorder/print_log.h"
@@ -122,6 +123,23 @@ bool CMP4Writer::EncodeFifoFrame()
     if (swr_convert(resampler_.get(), frame->data, n, input, n) < 0)
         return false;
     return EncodeAudioFrame(frame.get());
+}
+
+// At close every sample goes out, whether or not the video got that far; the
+// last partial frame is padded with silence rather than dropped.
+void CMP4Writer::DrainAudio()
+{
+    if (!headerWritten_ || audioStopped_ || !audioFifo_ || !audioEncoder_ || !resampler_)
+        return;
+    const int n = audioEncoder_->frame_size;
+    const int partial = n > 0 ? av_audio_fifo_size(audioFifo_.get()) % n : 0;
+    if (partial > 0) {
+        const std::vector<uint8_t> silence(static_cast<size_t>(n - partial) * 2, 0);
+        if (!AppendToFifo(silence.data(), n - partial))
+            return;
+    }
+    while (av_audio_fifo_size(audioFifo_.get()) >= n && EncodeFifoFrame()) {
+    }
 }
 
 bool CMP4Writer::EncodeAudioFrame(AVFrame *frame)

@@ -1,5 +1,8 @@
 // Device audio into the recorder: queued as it comes, decoded into the FIFO by
 // the interleaving writer, at the encoder's rate.
+#include <algorithm>
+#include <optional>
+
 #include "recorder/CMP4Writer.h"
 #include "recorder/print_log.h"
 
@@ -17,6 +20,10 @@ bool CMP4Writer::InitAudio(int32_t audio_type, int32_t channels, int32_t sample_
 {
     CallLock::Guard guard(callLock_);
     if (!guard || audioInitialised_)
+        return false;
+    // Streams are fixed when the header is written: sound described later has
+    // no track to go to, and the caller must learn that now.
+    if (headerWritten_ && !audioEncoder_)
         return false;
     if (audio_type > 0)
         audioTypeCode_ = audio_type;
@@ -57,10 +64,13 @@ void CMP4Writer::ConvertQueuedAudio()
         DecodeAudioFrame(frame.data.data(), static_cast<uint32_t>(frame.data.size()), frame.pts);
 }
 
-bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t)
+bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts)
 {
     if (!deviceAudio_.IsReady())
         return false;
+    int64_t time = 0;
+    audioPlacement_.Begin(pts, timeline_.FileTime(pts, time) ? std::optional<int64_t>(time)
+                                                             : std::nullopt);
     return deviceAudio_.DecodeBuffer(data, size, [this](const uint8_t *pcm, int32_t bytes) {
         return WritePcmToFifo(pcm, bytes);
     });
@@ -73,7 +83,12 @@ bool CMP4Writer::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
 {
     if (!audioFifo_ || !audioEncoder_)
         return false;
-    const int in_samples = bytes / 2;
+    const int64_t silence = audioPlacement_.SilenceBefore(NextAudioTime());
+    if (silence > 0 && !AppendSilence(silence))
+        return false;
+    const int trimmed = audioPlacement_.Trim(bytes / 2, audioSampleRate_);
+    pcm += trimmed * 2;
+    const int in_samples = bytes / 2 - trimmed;
     const int encoder_rate = audioEncoder_->sample_rate;
     if (audioSampleRate_ == encoder_rate)
         return AppendToFifo(pcm, in_samples);
@@ -120,14 +135,40 @@ bool CMP4Writer::AppendToFifo(const uint8_t *pcm, int samples)
 {
     if (samples <= 0)
         return samples == 0;
+    // Sound the video does not catch up with is written ahead of it rather
+    // than held without bound; only when the encoder fails is the oldest dropped.
     const int limit = audioEncoder_->sample_rate * kFifoSeconds;
+    while (av_audio_fifo_size(audioFifo_.get()) + samples > limit && EncodeFifoFrame()) {
+    }
     const int excess = av_audio_fifo_size(audioFifo_.get()) + samples - limit;
     if (excess > 0)
         av_audio_fifo_drain(audioFifo_.get(), excess);
     if (av_audio_fifo_realloc(audioFifo_.get(), av_audio_fifo_size(audioFifo_.get()) + samples) != 0)
         return false;
     void *planes[] = {const_cast<uint8_t *>(pcm)};
-    return av_audio_fifo_write(audioFifo_.get(), planes, samples) == samples;
+    if (av_audio_fifo_write(audioFifo_.get(), planes, samples) != samples)
+        return false;
+    audioNextSample_ += samples;
+    return true;
+}
+
+bool CMP4Writer::AppendSilence(int64_t microseconds)
+{
+    static const int16_t kSilence[1024] = {};
+    constexpr int kChunk = static_cast<int>(sizeof kSilence / sizeof kSilence[0]);
+    int64_t samples = microseconds * audioEncoder_->sample_rate / 1000000;
+    for (; samples > 0; samples -= kChunk) {
+        const int chunk = static_cast<int>(std::min<int64_t>(samples, kChunk));
+        if (!AppendToFifo(reinterpret_cast<const uint8_t *>(kSilence), chunk))
+            return false;
+    }
+    return true;
+}
+
+// Where the next sample appended to the FIFO plays, in microseconds.
+int64_t CMP4Writer::NextAudioTime() const
+{
+    return av_rescale(audioNextSample_, 1000000, audioEncoder_->sample_rate);
 }
 
 }  // namespace recmux

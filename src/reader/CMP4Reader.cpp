@@ -236,11 +236,17 @@ void CMP4Reader::Release()
     held_ = false;
 }
 
-void CMP4Reader::Describe(int32_t &size, int32_t &mediaType, int32_t &keyFlag) const
+void CMP4Reader::Describe(int32_t &size, int32_t &mediaType, int32_t &keyFlag)
 {
     mediaType = heldType_;
     keyFlag = heldType_ == AVMEDIA_TYPE_AUDIO || (packet_->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
     size = packet_->size;
+    const AVRational time_base = heldType_ == AVMEDIA_TYPE_VIDEO
+                                     ? VideoStream().time_base
+                                     : input_->streams[packet_->stream_index]->time_base;
+    const int64_t time = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
+    packetTime_ = time == AV_NOPTS_VALUE ? 0 : av_rescale_q(time, time_base, AV_TIME_BASE_Q);
+    packetDuration_ = av_rescale_q(packet_->duration, time_base, AV_TIME_BASE_Q);
 }
 
 void CMP4Reader::CopyAndRelease(uint8_t *buffer)

@@ -46,6 +46,9 @@ public:
     // Never loses a packet: one that does not fit stays for the next call.
     ReadStatus ReadNext(uint8_t *buffer, int32_t capacity, int32_t &size, int32_t &mediaType,
                         int32_t &keyFlag);
+    // Decode time and duration of the packet ReadNext last described, in microseconds.
+    int64_t PacketTime() const { return packetTime_; }
+    int64_t PacketDuration() const { return packetDuration_; }
 
 private:
     bool OpenInput(const char *path);
@@ -57,7 +60,7 @@ private:
     bool ReceiveFiltered();
     void Hold(AVMediaType type);
     void Release();
-    void Describe(int32_t &size, int32_t &mediaType, int32_t &keyFlag) const;
+    void Describe(int32_t &size, int32_t &mediaType, int32_t &keyFlag);
     void CopyAndRelease(uint8_t *buffer);
 
     BsfContextPtr filter_;
@@ -68,6 +71,8 @@ private:
     AVMediaType heldType_ = AVMEDIA_TYPE_UNKNOWN;
     bool draining_ = false;  // the filter may have more output for what it was sent
     bool flushed_ = false;   // the input has ended and the filter was told so
+    int64_t packetTime_ = 0;
+    int64_t packetDuration_ = 0;
 };
 
 }  // namespace recmux

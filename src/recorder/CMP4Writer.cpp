@@ -90,6 +90,7 @@ bool CMP4Writer::Close()
     const std::string working = output_->url ? output_->url : "";
     EnsureOutputOpen();
     DrainVideoQueue();
+    DrainAudio();
     resampler_.reset();
     if (!output_)
         return true;

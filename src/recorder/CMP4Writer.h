@@ -10,7 +10,8 @@
 #include "recorder/av_ptr.h"
 #include "recorder/call_guard.h"
 #include "video/TConQue.h"
-#include "video/frame_rate_estimate.h"
+#include "audio/audio_placement.h"
+#include "video/frame_timeline.h"
 
 namespace recmux {
 
@@ -52,11 +53,11 @@ private:
     bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
 
-    bool OpenOutput(int32_t codec, int32_t width, int32_t height, double rate);
-    bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, double rate);
+    bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
+    bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
     AVStream *AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
                              CodecContextPtr &context, AVCodecID codec_id, int32_t width,
-                             int32_t height, double rate);
+                             int32_t height, AVRational rate);
     static AVStream *FindOrAddStream(AVFormatContext *output, const AVCodec *codec,
                                      AVCodecID codec_id);
     void UseStreamParameterSets();
@@ -66,7 +67,7 @@ private:
     int WriteHeader();
     bool OpenOutputFromExisting(const char *final_path);
     bool ReadVideoProperties(const char *path, AVCodecID &codec_id, int32_t &width,
-                             int32_t &height, double &rate);
+                             int32_t &height, AVRational &rate);
     bool ContinueRecording(const char *final_path);
 
     bool OpenAudioEncoder(const AVOutputFormat *format);
@@ -75,18 +76,24 @@ private:
                              AVSampleFormat sample_format, int32_t channels, int32_t sample_rate,
                              int64_t bit_rate);
     bool EncodeFifoFrame();
+    void DrainAudio();
     bool EncodeAudioFrame(AVFrame *frame);
-    void FillAudioGap();
+    void FillAudioGap(int64_t video_end_ticks);
 
     void ConvertQueuedAudio();
     bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
     bool WritePcmToFifo(const uint8_t *pcm, int32_t bytes);
     bool ConvertRate(const uint8_t *pcm, int samples);
     bool AppendToFifo(const uint8_t *pcm, int samples);
+    bool AppendSilence(int64_t microseconds);
+    int64_t NextAudioTime() const;
 
+    int64_t VideoEndTicks() const;
     bool AudioDue() const;
     bool WriteInterleaved(uint32_t budget);
     bool WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey);
+    bool WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t ticks, uint64_t pts,
+                            int32_t isKey);
     bool WriteAudioPacket(const uint8_t *data, int32_t size);
     void DrainVideoQueue();
     void FlushEncoder(AVCodecContext *context);
@@ -137,7 +144,13 @@ private:
     ResamplerPtr resampler_;
     uint64_t endPts_ = 0;
     uint64_t beginPts_ = 0;
-    FrameRateEstimate rateEstimate_;
+    FrameTimeline timeline_;
+    // The file time of the last video packet, in the timeline's ticks.
+    int64_t lastVideoTicks_ = -1;
+    AudioPlacement audioPlacement_;
+    // Samples at the encoder's rate appended to the FIFO since the audio began:
+    // where the next one plays.
+    int64_t audioNextSample_ = 0;
     std::vector<uint8_t> parameterSets_;
     std::string finalPath_;
     int32_t fileType_ = 0;

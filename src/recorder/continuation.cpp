@@ -45,7 +45,8 @@ bool ReadPackets(const char *path, Visit visit)
             return true;
         if (status == CMP4Reader::ReadStatus::TooSmall && !Grow(buffer, static_cast<size_t>(size)))
             return false;
-        if (status == CMP4Reader::ReadStatus::Packet && !visit(buffer.data(), size, media_type, key))
+        if (status == CMP4Reader::ReadStatus::Packet &&
+            !visit(buffer.data(), size, media_type, key, reader))
             return true;
     }
 }
@@ -55,7 +56,8 @@ bool ReadPackets(const char *path, Visit visit)
 std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID codec_id)
 {
     std::vector<uint8_t> sets;
-    ReadPackets(path, [&](const uint8_t *data, int32_t size, int32_t media_type, int32_t key) {
+    ReadPackets(path, [&](const uint8_t *data, int32_t size, int32_t media_type, int32_t key,
+                          const CMP4Reader &) {
         if (media_type != 0 || !key)
             return true;
         sets = LeadingParameterSets(codec_id, data, static_cast<size_t>(size));
@@ -67,7 +69,7 @@ std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID code
 }  // namespace
 
 bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int32_t &width,
-                                     int32_t &height, double &rate)
+                                     int32_t &height, AVRational &rate)
 {
     InputContextPtr input;
     AVFormatContext *opened = nullptr;
@@ -91,16 +93,16 @@ bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int3
     codec_id = stream->codecpar->codec_id;
     width = stream->codecpar->width;
     height = stream->codecpar->height;
-    if (stream->avg_frame_rate.den > 0)
-        rate = av_q2d(stream->avg_frame_rate);
-    else if (stream->r_frame_rate.den >= 1)
-        rate = av_q2d(stream->r_frame_rate);
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+        rate = stream->avg_frame_rate;
+    else if (stream->r_frame_rate.num > 0 && stream->r_frame_rate.den > 0)
+        rate = stream->r_frame_rate;
     return true;
 }
 
 bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
 {
-    double rate = 25.0;
+    AVRational rate{25, 1};
     int32_t width = 0, height = 0;
     // The codec comes from the old file itself: a recording is continued in its own codec.
     AVCodecID codec_id = AV_CODEC_ID_NONE;
@@ -119,33 +121,45 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
 {
     // An old recording is never replaced by a part of itself: a packet that
     // cannot be had whole fails the continuation.
+    // The old frames keep their own times; the new ones follow where they end.
+    int64_t end_ticks = 0;
     const bool copied =
-        ReadPackets(final_path, [this](const uint8_t *data, int32_t size, int32_t media_type,
-                                       int32_t key) {
+        ReadPackets(final_path, [&](const uint8_t *data, int32_t size, int32_t media_type,
+                                    int32_t key, const CMP4Reader &reader) {
+            const int64_t ticks = av_rescale(reader.PacketTime(), FrameTimeline::kTicksPerSecond,
+                                             1000000);
             // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
-            if (media_type == 0 && WriteVideoPacket(data, size, 0, key))
+            if (media_type == 0 && WriteVideoPacketAt(data, size, ticks, 0, key)) {
+                const int64_t duration = av_rescale(reader.PacketDuration(),
+                                                    FrameTimeline::kTicksPerSecond, 1000000);
+                end_ticks = lastVideoTicks_ + (duration > 0 ? duration : std::llround(timeline_.StepTicks()));
                 Notify(2, static_cast<int32_t>(videoFrameCount_));
-            else if (media_type == 1 && WriteAudioPacket(data, size))
+            } else if (media_type == 1 && WriteAudioPacket(data, size)) {
                 Notify(3, static_cast<int32_t>(audioSamplePosition_));
+            }
             return true;
         });
-    if (copied)
-        FillAudioGap();
-    return copied;
+    if (!copied)
+        return false;
+    timeline_.StartAt(end_ticks);
+    FillAudioGap(end_ticks);
+    audioNextSample_ = static_cast<int64_t>(audioSamplePosition_) +
+                       (audioFifo_ ? av_audio_fifo_size(audioFifo_.get()) : 0);
+    return true;
 }
 
 // Old audio that ends before the old video (or a recording without audio) is
 // padded with silence up to the video's end, so new audio never plays under
 // old video.
-void CMP4Writer::FillAudioGap()
+void CMP4Writer::FillAudioGap(int64_t video_end_ticks)
 {
-    if (!audioFifo_ || !audioEncoder_ || !videoCodecContext_)
+    if (!audioFifo_ || !audioEncoder_)
         return;
+    const AVRational kTicksBase{1, FrameTimeline::kTicksPerSecond};
     const int n = audioEncoder_->frame_size;
     std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
     // The encoder holds its first frame back: allow it one frame without a packet.
-    for (int idle = 0; idle < 2 && av_compare_ts(static_cast<int64_t>(videoFrameCount_),
-                                                 videoCodecContext_->time_base,
+    for (int idle = 0; idle < 2 && av_compare_ts(video_end_ticks, kTicksBase,
                                                  static_cast<int64_t>(audioSamplePosition_),
                                                  audioEncoder_->time_base) > 0;) {
         if (!AppendToFifo(silence.data(), n))

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cstring>
 
 #include "recorder/CMP4Writer.h"
@@ -9,22 +8,19 @@
 namespace recmux {
 namespace {
 
-// 1/N for a rate strictly between 0 and 100, N the rounded rate and never 0; else 1/25.
-AVRational VideoTimeBase(double rate)
-{
-    const int n = rate > 0 && rate < 100 ? std::max(1, static_cast<int>(rate + 0.5)) : 25;
-    return AVRational{1, n};
-}
-
 void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCodecID codec_id,
-                   int32_t width, int32_t height, double rate)
+                   int32_t width, int32_t height, AVRational rate)
 {
     context->codec_id = codec_id;
     context->codec_type = AVMEDIA_TYPE_VIDEO;
     context->bit_rate = 400000;
     context->width = width;
     context->height = height;
-    context->time_base = VideoTimeBase(rate);
+    // Only for opening the describing encoder, which limits what it takes;
+    // packets are timed in the timeline's ticks.
+    context->time_base = rate.num > 0 && rate.num <= 65535 && rate.den > 0 ? av_inv_q(rate)
+                                                                          : AVRational{1, 25};
+    context->framerate = rate;
     context->gop_size = 12;
     context->pix_fmt = AV_PIX_FMT_YUV420P;
     context->max_b_frames = 1;
@@ -41,7 +37,7 @@ void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCod
 
 }  // namespace
 
-bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double rate)
+bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate)
 {
     if (!output_ || width < 1 || height < 1 || setupClosed_)
         return false;
@@ -70,7 +66,8 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double
     return true;
 }
 
-bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, double rate)
+bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height,
+                                 AVRational rate)
 {
     const AVCodec *encoder = nullptr;
     videoStream_ = AddVideoStream(output_.get(), encoder, videoCodecContext_, codec_id, width,
@@ -102,7 +99,7 @@ bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t heig
 
 AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
                                      CodecContextPtr &context, AVCodecID codec_id, int32_t width,
-                                     int32_t height, double rate)
+                                     int32_t height, AVRational rate)
 {
     encoder = avcodec_find_encoder(codec_id);
     if (!encoder) {
@@ -119,6 +116,8 @@ AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&en
     DescribeVideo(context.get(), output, codec_id, width, height, rate);
     if (avcodec_parameters_from_context(stream->codecpar, context.get()) < 0)
         return nullptr;
+    stream->time_base = AVRational{1, FrameTimeline::kTicksPerSecond};
+    stream->avg_frame_rate = rate;
     return stream;
 }
 
@@ -164,7 +163,7 @@ void CMP4Writer::UseStreamParameterSets()
     par->video_delay = 0;
     CodecContextPtr description(avcodec_alloc_context3(nullptr));
     if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
-        description->time_base = videoCodecContext_->time_base;
+        description->time_base = AVRational{1, FrameTimeline::kTicksPerSecond};
         videoCodecContext_ = std::move(description);
     }
 }

@@ -1,30 +1,45 @@
+#include <algorithm>
+#include <cmath>
+
 #include "recorder/CMP4Writer.h"
 
 namespace recmux {
+namespace {
+
+constexpr uint32_t kAudioPacketsPerCall = 32;
+
+}  // namespace
+
+// Where the video has got to: the end of its last packet.
+int64_t CMP4Writer::VideoEndTicks() const
+{
+    return lastVideoTicks_ < 0 ? 0 : lastVideoTicks_ + std::llround(timeline_.StepTicks());
+}
 
 bool CMP4Writer::AudioDue() const
 {
-    return !audioStopped_ && audioFifo_ && audioEncoder_ && videoCodecContext_ &&
+    return !audioStopped_ && audioFifo_ && audioEncoder_ &&
            av_audio_fifo_size(audioFifo_.get()) >= audioEncoder_->frame_size &&
-           av_compare_ts(static_cast<int64_t>(videoFrameCount_), videoCodecContext_->time_base,
+           av_compare_ts(VideoEndTicks(), AVRational{1, FrameTimeline::kTicksPerSecond},
                          static_cast<int64_t>(audioSamplePosition_),
                          audioEncoder_->time_base) > 0;
 }
 
 // Audio is written only while it lags the video, so the two stay interleaved
-// without libavformat holding packets back.
+// without libavformat holding packets back. Audio packets are small: after an
+// outage the sound catches up in a few calls instead of holding video back.
 bool CMP4Writer::WriteInterleaved(uint32_t budget)
 {
     if (!headerWritten_ || waitingForKey_)
         return false;
     ConvertQueuedAudio();
     uint32_t written = 0;
+    uint32_t audio_budget = kAudioPacketsPerCall;
     for (uint32_t step = 0; step < budget; step++) {
-        if (AudioDue()) {
+        for (; audio_budget > 0 && AudioDue(); audio_budget--) {
             if (!EncodeFifoFrame())
-                break;
+                return written > 0;
             written++;
-            continue;
         }
         AVFrameInfo frame;
         if (!videoQueue_.Pop(frame))
@@ -36,9 +51,16 @@ bool CMP4Writer::WriteInterleaved(uint32_t budget)
     return written > 0;
 }
 
-// Packets are stamped with the frame count, not the caller's timestamps, so
-// jitter and gaps in those never reach the file.
 bool CMP4Writer::WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey)
+{
+    if (!videoStream_)
+        return false;
+    return WriteVideoPacketAt(data, size, timeline_.Stamp(pts), pts, isKey);
+}
+
+// pts is the caller's timestamp (0 for a copied frame); ticks its time in the file.
+bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t ticks, uint64_t pts,
+                                    int32_t isKey)
 {
     // A codec value outside the table gives no video stream: its frames are dropped.
     if (!videoStream_ || !videoPacket_ || !videoCodecContext_)
@@ -46,18 +68,20 @@ bool CMP4Writer::WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pt
     AVPacket *packet = videoPacket_.get();
     packet->data = const_cast<uint8_t *>(data);
     packet->size = size;
-    packet->pts = static_cast<int64_t>(videoFrameCount_);
+    packet->pts = std::max(ticks, lastVideoTicks_ + 1);
     packet->dts = packet->pts;
-    packet->duration = 1;
+    packet->duration = std::max<int64_t>(1, std::llround(timeline_.StepTicks()));
     packet->stream_index = videoStream_->index;
     packet->flags = isKey ? AV_PKT_FLAG_KEY : 0;
     if (videoStream_->time_base.den == 0)
         videoStream_->time_base = AVRational{1, 90000};
-    av_packet_rescale_ts(packet, videoCodecContext_->time_base, videoStream_->time_base);
+    av_packet_rescale_ts(packet, AVRational{1, FrameTimeline::kTicksPerSecond},
+                         videoStream_->time_base);
     const int result = av_interleaved_write_frame(output_.get(), packet);
     av_packet_unref(packet);
     if (result < 0)
         return false;
+    lastVideoTicks_ = std::max(ticks, lastVideoTicks_ + 1);
     videoFrameCount_++;
     endPts_ = pts;
     return true;

@@ -38,12 +38,11 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     frame.pts = pts;
     frame.data.assign(data, data + size);
     videoQueue_.Push(std::move(frame));
-    if (!headerWritten_) {
-        if (rateEstimate_.ReadyToOpen(key != 0))
-            EnsureOutputOpen();
-        else
-            rateEstimate_.Add(pts);
-    }
+    timeline_.Learn(pts);
+    // The output opens as soon as the frame interval can be told, so little is
+    // held in memory and a crash or a live viewer loses little.
+    if (!headerWritten_ && timeline_.ReadyToOpen())
+        EnsureOutputOpen();
     WriteInterleaved(3);
     return true;
 }
@@ -67,7 +66,7 @@ bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_
 bool CMP4Writer::EnsureOutputOpen()
 {
     if (!headerWritten_)
-        headerWritten_ = OpenOutput(videoCodec_, width_, height_, rateEstimate_.Rate());
+        headerWritten_ = OpenOutput(videoCodec_, width_, height_, timeline_.FrameRate());
     return headerWritten_;
 }
 

@@ -1,0 +1,182 @@
+#include "video/frame_timeline.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace recmux {
+namespace {
+
+constexpr double kTicksPerMicrosecond = FrameTimeline::kTicksPerSecond / 1e6;
+// Intervals the estimate looks back over: a rate change is followed once half
+// of them show it, well within a second at camera rates.
+constexpr size_t kWindow = 16;
+// Intervals whose mean is trusted over the window's median.
+constexpr uint32_t kMinRun = 8;
+// A longer interval is an outage, not a frame rate.
+constexpr double kMaxIntervalMicroseconds = 5e6;
+// A frame this close to its predicted time is stamped there.
+constexpr double kOnTimeFraction = 0.4;
+// A longer forward jump is taken for a reset of the camera's clock, not a
+// silence: the recording goes on at the nominal interval.
+constexpr double kMaxGapTicks = 300.0 * FrameTimeline::kTicksPerSecond;
+// The output opens after this many intervals, frames or microseconds at most.
+constexpr size_t kIntervalsToOpen = 8;
+constexpr uint32_t kFramesToOpen = 25;
+constexpr uint64_t kMicrosecondsToOpen = 1000000;
+
+double Median(const std::deque<double> &values)
+{
+    std::array<double, kWindow> sorted;
+    const auto end = std::copy(values.begin(), values.end(), sorted.begin());
+    const auto middle = sorted.begin() + (end - sorted.begin()) / 2;
+    std::nth_element(sorted.begin(), middle, end);
+    return *middle;
+}
+
+// Cameras run at whole rates, halves below 15 (7.5, 12.5) or the 1000/1001
+// rates of NTSC; the nearest of those within the estimate's uncertainty is the rate.
+bool NominalRate(double fps, double tolerance, AVRational &rate)
+{
+    double best_error = tolerance;
+    bool found = false;
+    auto consider = [&](double num, int den) {
+        const double error = std::fabs(num / den - fps) / fps;
+        if (error < best_error) {
+            best_error = error;
+            rate = AVRational{static_cast<int>(num), den};
+            found = true;
+        }
+    };
+    const double whole = std::round(fps);
+    if (whole >= 1 && whole <= 240)
+        consider(whole, 1);
+    const double halves = std::round(fps * 2);
+    if (std::fmod(halves, 2) == 1 && halves < 30)
+        consider(halves, 2);
+    const double ntsc = std::round(fps * 1.001);
+    if (ntsc == 24 || ntsc == 30 || ntsc == 48 || ntsc == 60 || ntsc == 120)
+        consider(ntsc * 1000, 1001);
+    return found;
+}
+
+}  // namespace
+
+void FrameTimeline::Learn(uint64_t pts)
+{
+    if (framesLearned_++ == 0) {
+        base_ = pts;
+        firstPts_ = pts;
+    } else if (pts > lastPts_ && static_cast<double>(pts - lastPts_) <= kMaxIntervalMicroseconds) {
+        LearnInterval(static_cast<double>(pts - lastPts_));
+    }
+    lastPts_ = pts;
+}
+
+bool FrameTimeline::ReadyToOpen() const
+{
+    return recentIntervals_.size() >= kIntervalsToOpen || framesLearned_ >= kFramesToOpen ||
+           (lastPts_ > firstPts_ && lastPts_ - firstPts_ >= kMicrosecondsToOpen);
+}
+
+void FrameTimeline::LearnInterval(double microseconds)
+{
+    recentIntervals_.push_back(microseconds);
+    if (recentIntervals_.size() > kWindow)
+        recentIntervals_.pop_front();
+    const double median = Median(recentIntervals_);
+    if (runFrames_ > 0) {
+        const double run = runMicroseconds_ / runFrames_;
+        if (std::fabs(median - run) > 0.2 * run) {
+            runMicroseconds_ = 0;
+            runFrames_ = 0;
+        }
+    }
+    // A lost frame shows as a double interval: it counts as two.
+    const double frames = std::round(microseconds / median);
+    if (frames >= 1 && frames <= 4) {
+        runMicroseconds_ += microseconds;
+        runFrames_ += static_cast<uint32_t>(frames);
+    }
+    SetInterval(runFrames_ >= kMinRun ? runMicroseconds_ / runFrames_ : median);
+}
+
+void FrameTimeline::SetInterval(double microseconds)
+{
+    // The mean of n jittered intervals is off by at most half their spread over n.
+    double low = microseconds * 2, high = 0;
+    for (double interval : recentIntervals_) {
+        if (std::round(interval / microseconds) == 1) {
+            low = std::min(low, interval);
+            high = std::max(high, interval);
+        }
+    }
+    const double spread = high > low ? (high - low) / 2 / std::max<uint32_t>(runFrames_, 1) : 0;
+    const double tolerance = 0.002 + spread / microseconds;
+    const double fps = 1e6 / microseconds;
+    if (NominalRate(fps, tolerance, rate_)) {
+        step_ = kTicksPerSecond * static_cast<double>(rate_.den) / rate_.num;
+        return;
+    }
+    step_ = microseconds * kTicksPerMicrosecond;
+    rate_ = av_d2q(fps, 1 << 20);
+}
+
+void FrameTimeline::StartAt(int64_t ticks)
+{
+    start_ = ticks;
+}
+
+double FrameTimeline::Target(uint64_t pts) const
+{
+    // Modular difference: a timestamp before the base is a negative offset.
+    const auto offset = static_cast<int64_t>(pts - base_);
+    return static_cast<double>(start_) + static_cast<double>(offset) * kTicksPerMicrosecond;
+}
+
+void FrameTimeline::Rebase(uint64_t pts, double ticks)
+{
+    const auto offset = static_cast<int64_t>(std::llround((ticks - start_) / kTicksPerMicrosecond));
+    base_ = pts - static_cast<uint64_t>(offset);
+}
+
+int64_t FrameTimeline::Stamp(uint64_t pts)
+{
+    if (!stamped_) {
+        stamped_ = true;
+        Rebase(pts, static_cast<double>(start_));
+        lastExact_ = static_cast<double>(start_);
+        last_ = start_;
+        return last_;
+    }
+    const double predicted = lastExact_ + step_;
+    const double target = Target(pts);
+    double exact = predicted;
+    if (std::fabs(target - predicted) > kOnTimeFraction * step_) {
+        if (target > static_cast<double>(last_) && target - static_cast<double>(last_) <= kMaxGapTicks)
+            exact = target;
+        else  // timestamps that stand still, go back or leap: the caller's clock restarts here
+            Rebase(pts, predicted);
+    }
+    int64_t ticks = std::llround(exact);
+    if (ticks <= last_) {
+        ticks = last_ + 1;
+        exact = static_cast<double>(ticks);
+    }
+    lastExact_ = exact;
+    last_ = ticks;
+    return ticks;
+}
+
+bool FrameTimeline::FileTime(uint64_t pts, int64_t &microseconds) const
+{
+    if (framesLearned_ == 0)
+        return false;
+    const double target = Target(pts);
+    if (std::fabs(target - static_cast<double>(stamped_ ? last_ : start_)) > kMaxGapTicks)
+        return false;
+    microseconds = std::llround(target / kTicksPerMicrosecond);
+    return true;
+}
+
+}  // namespace recmux
