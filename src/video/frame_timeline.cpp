@@ -13,6 +13,10 @@ constexpr double kTicksPerMicrosecond = FrameTimeline::kTicksPerSecond / 1e6;
 constexpr size_t kWindow = 16;
 // Intervals whose mean is trusted over the window's median.
 constexpr uint32_t kMinRun = 8;
+// Frames over which the estimate is refreshed with every interval, and how
+// often after that.
+constexpr uint32_t kSettlingFrames = 64;
+constexpr uint32_t kRefreshEvery = 4;
 // A longer interval is an outage, not a frame rate.
 constexpr double kMaxIntervalMicroseconds = 5e6;
 // A frame this close to its predicted time is stamped there.
@@ -84,21 +88,26 @@ void FrameTimeline::LearnInterval(double microseconds)
     recentIntervals_.push_back(microseconds);
     if (recentIntervals_.size() > kWindow)
         recentIntervals_.pop_front();
-    const double median = Median(recentIntervals_);
-    if (runFrames_ > 0) {
-        const double run = runMicroseconds_ / runFrames_;
-        if (std::fabs(median - run) > 0.2 * run) {
+    // Once settled the estimate moves slowly: refreshing it now and then keeps
+    // the cost per frame near nothing.
+    const bool refresh = runFrames_ < kSettlingFrames || ++intervalsSinceRefresh_ >= kRefreshEvery;
+    if (refresh) {
+        intervalsSinceRefresh_ = 0;
+        median_ = Median(recentIntervals_);
+        const double run = runFrames_ > 0 ? runMicroseconds_ / runFrames_ : median_;
+        if (std::fabs(median_ - run) > 0.2 * run) {
             runMicroseconds_ = 0;
             runFrames_ = 0;
         }
     }
     // A lost frame shows as a double interval: it counts as two.
-    const double frames = std::round(microseconds / median);
+    const double frames = std::round(microseconds / median_);
     if (frames >= 1 && frames <= 4) {
         runMicroseconds_ += microseconds;
         runFrames_ += static_cast<uint32_t>(frames);
     }
-    SetInterval(runFrames_ >= kMinRun ? runMicroseconds_ / runFrames_ : median);
+    if (refresh)
+        SetInterval(runFrames_ >= kMinRun ? runMicroseconds_ / runFrames_ : median_);
 }
 
 void FrameTimeline::SetInterval(double microseconds)

@@ -46,6 +46,8 @@ private:
     uint64_t lastPts_ = 0;
     uint32_t framesLearned_ = 0;
     std::deque<double> recentIntervals_;
+    double median_ = 0;
+    uint32_t intervalsSinceRefresh_ = 0;
     // Intervals since the last rate change, for an estimate that jitter cannot sway.
     double runMicroseconds_ = 0;
     uint32_t runFrames_ = 0;
