@@ -8,9 +8,6 @@ namespace recmux {
 namespace {
 
 constexpr double kTicksPerMicrosecond = FrameTimeline::kTicksPerSecond / 1e6;
-// Intervals the estimate looks back over: a rate change is followed once half
-// of them show it, well within a second at camera rates.
-constexpr size_t kWindow = 16;
 // Intervals whose mean is trusted over the window's median.
 constexpr uint32_t kMinRun = 8;
 // Frames over which the estimate is refreshed with every interval, and how
@@ -29,12 +26,11 @@ constexpr size_t kIntervalsToOpen = 8;
 constexpr uint32_t kFramesToOpen = 25;
 constexpr uint64_t kMicrosecondsToOpen = 1000000;
 
-double Median(const std::deque<double> &values)
+template <size_t N>
+double Median(std::array<double, N> values, size_t count)
 {
-    std::array<double, kWindow> sorted;
-    const auto end = std::copy(values.begin(), values.end(), sorted.begin());
-    const auto middle = sorted.begin() + (end - sorted.begin()) / 2;
-    std::nth_element(sorted.begin(), middle, end);
+    const auto middle = values.begin() + static_cast<long>(count / 2);
+    std::nth_element(values.begin(), middle, values.begin() + static_cast<long>(count));
     return *middle;
 }
 
@@ -79,21 +75,20 @@ void FrameTimeline::Learn(uint64_t pts)
 
 bool FrameTimeline::ReadyToOpen() const
 {
-    return recentIntervals_.size() >= kIntervalsToOpen || framesLearned_ >= kFramesToOpen ||
+    return intervalsLearned_ >= kIntervalsToOpen || framesLearned_ >= kFramesToOpen ||
            (lastPts_ > firstPts_ && lastPts_ - firstPts_ >= kMicrosecondsToOpen);
 }
 
 void FrameTimeline::LearnInterval(double microseconds)
 {
-    recentIntervals_.push_back(microseconds);
-    if (recentIntervals_.size() > kWindow)
-        recentIntervals_.pop_front();
+    recentIntervals_[intervalsLearned_++ % kWindow] = microseconds;
+    const size_t recent = std::min<size_t>(intervalsLearned_, kWindow);
     // Once settled the estimate moves slowly: refreshing it now and then keeps
     // the cost per frame near nothing.
     const bool refresh = runFrames_ < kSettlingFrames || ++intervalsSinceRefresh_ >= kRefreshEvery;
     if (refresh) {
         intervalsSinceRefresh_ = 0;
-        median_ = Median(recentIntervals_);
+        median_ = Median(recentIntervals_, recent);
         const double run = runFrames_ > 0 ? runMicroseconds_ / runFrames_ : median_;
         if (std::fabs(median_ - run) > 0.2 * run) {
             runMicroseconds_ = 0;
@@ -114,8 +109,10 @@ void FrameTimeline::SetInterval(double microseconds)
 {
     // The mean of n jittered intervals is off by at most half their spread over n.
     double low = microseconds * 2, high = 0;
-    for (double interval : recentIntervals_) {
-        if (std::round(interval / microseconds) == 1) {
+    const size_t recent = std::min<size_t>(intervalsLearned_, kWindow);
+    for (size_t i = 0; i < recent; i++) {
+        const double interval = recentIntervals_[i];
+        if (interval >= 0.5 * microseconds && interval < 1.5 * microseconds) {
             low = std::min(low, interval);
             high = std::max(high, interval);
         }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <array>
+#include <cstddef>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -45,7 +46,11 @@ private:
     uint64_t firstPts_ = 0;
     uint64_t lastPts_ = 0;
     uint32_t framesLearned_ = 0;
-    std::deque<double> recentIntervals_;
+    // The last intervals, in no particular order: a rate change is followed once
+    // half of them show it, well within a second at camera rates.
+    static constexpr size_t kWindow = 16;
+    std::array<double, kWindow> recentIntervals_{};
+    size_t intervalsLearned_ = 0;
     double median_ = 0;
     uint32_t intervalsSinceRefresh_ = 0;
     // Intervals since the last rate change, for an estimate that jitter cannot sway.
