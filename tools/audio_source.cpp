@@ -6,7 +6,7 @@
 
 #include "device_frames.h"
 #include "wav_file.h"
-#include "zk_voice.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux_tool {
 namespace {
@@ -157,22 +157,8 @@ bool ReadFile(const std::string &path, std::vector<uint8_t> &bytes)
 
 std::optional<int16_t> VoiceCodecFor(int code)
 {
-    switch (code) {
-    case 0:
-    case 1: return ZK_VOICE_G726_40;
-    case 2: return ZK_VOICE_IMA_ADPCM;
-    case 3: return ZK_VOICE_G726_40_MSB;
-    case 4: return ZK_VOICE_G726_32_MSB;
-    case 5: return ZK_VOICE_G726_24_MSB;
-    case 6:
-    case 10: return ZK_VOICE_G711_ALAW;
-    case 7:
-    case 11: return ZK_VOICE_G711_ULAW;
-    case 8: return ZK_VOICE_G726_24;
-    case 9: return ZK_VOICE_G726_16;
-    case 16: return ZK_VOICE_IMA_ADPCM_WAVE;
-    default: return std::nullopt;
-    }
+    const int16_t voice = recmux_audio_voice_codec(code);
+    return voice != 0 ? std::optional<int16_t>(voice) : std::nullopt;
 }
 
 // 40 ms at 8 kHz; the WAVE-block ADPCM counts its header sample on top.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "recmux_reader.h"
+#include <recmux/recmux_reader.h>
 
 namespace recmux_tool {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux_tool {
 namespace {

@@ -124,9 +124,9 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
                                        int32_t key) {
             // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
             if (media_type == 0 && WriteVideoPacket(data, size, 0, key))
-                Notify(2, static_cast<int32_t>(videoFrameCount_));
+                Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
             else if (media_type == 1 && WriteAudioPacket(data, size))
-                Notify(3, static_cast<int32_t>(audioSamplePosition_));
+                Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audioSamplePosition_));
             return true;
         });
     if (copied)
