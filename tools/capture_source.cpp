@@ -18,7 +18,9 @@ public:
         : input_(std::move(input)), filter_(std::move(filter)), video_index_(video),
           audio_index_(audio), packet_(av_packet_alloc())
     {
-        failed_ = !packet_;
+        failed_ = ended_ = !packet_;
+        if (failed_)
+            std::fprintf(stderr, "recmux: no memory for a packet\n");
     }
 
     bool NextVideo(AccessUnit &unit)

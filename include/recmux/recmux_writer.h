@@ -14,8 +14,10 @@
  * on the thread of the recorder call that caused them, while that call holds
  * the recorder's lock. A callback may not call into the same recorder: such a
  * call fails with 1 instead of deadlocking (closing it from there fails too,
- * and leaves it open). The `opaque` and `user` values are handed back
- * untouched; the library never frees them.
+ * and leaves it open). Nor may it wait for another thread that calls into this
+ * recorder: that thread waits for the lock the callback's caller holds. The
+ * `opaque` and `user` values are handed back untouched; the library never
+ * frees them.
  */
 #ifndef RECMUX_WRITER_H
 #define RECMUX_WRITER_H
