@@ -80,9 +80,9 @@ struct Codec {
     double min_snr_db;  // a few dB under what a correct codec gives on this signal
 };
 
-class VoiceRoundTrip : public VoiceCommand, public ::testing::WithParamInterface<Codec> {};
+class ToolRoundTrip : public VoiceCommand, public ::testing::WithParamInterface<Codec> {};
 
-TEST_P(VoiceRoundTrip, DecodesBackWithinTheCodecsQuality)
+TEST_P(ToolRoundTrip, DecodesBackWithinTheCodecsQuality)
 {
     const Codec codec = GetParam();
     const std::string id = std::to_string(codec.id);
@@ -93,7 +93,7 @@ TEST_P(VoiceRoundTrip, DecodesBackWithinTheCodecsQuality)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Codecs, VoiceRoundTrip,
+    Codecs, ToolRoundTrip,
     // Measured: G.711 37, G.726 at 40/32/24/16 kbit/s 30/27/21/14, IMA ADPCM 23 dB.
     ::testing::Values(Codec{1, 34}, Codec{2, 34}, Codec{65, 34}, Codec{7, 27}, Codec{38, 24},
                       Codec{5, 18}, Codec{36, 11}, Codec{3, 20}, Codec{35, 20}, Codec{67, 20}),
