@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 #include "test_pattern.h"
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace {
 

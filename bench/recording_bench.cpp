@@ -12,7 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 #include "test_pattern.h"
 
 namespace {

@@ -14,7 +14,7 @@ extern "C" {
 #include <cstdint>
 #include <vector>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "media_fixture.h"
 #include "recorder/CMP4Writer.h"
 #include "test_files.h"
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux {
 namespace {

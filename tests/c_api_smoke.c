@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 
 int main(int argc, char **argv)
 {

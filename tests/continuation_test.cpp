@@ -28,7 +28,7 @@ struct Progress {
 int Collect(void *user, int32_t category, int32_t value)
 {
     auto *progress = static_cast<Progress *>(user);
-    if (category == 2)
+    if (category == RECMUX_MSG_COPIED_VIDEO)
         progress->video.push_back(value);
     else
         progress->other.emplace_back(category, value);

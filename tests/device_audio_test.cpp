@@ -7,6 +7,7 @@
 
 #include "audio/CADecZok.h"
 #include "audio/device_audio.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux {
 namespace {
@@ -144,14 +145,18 @@ TEST(CADecZokCodes, UnknownCodesAreStoredButSelectNothing)
     EXPECT_EQ(decoder.AudioTypeCode(), 12);
 }
 
-TEST(CADecZokCodes, DeviceCodesSixAndSevenAreG711)
+// The public header's table is what users encode with: it must be what the recorder decodes.
+TEST(CADecZokCodes, EveryAudioTypeDecodesWithTheCodecThePublicHeaderNames)
 {
+    for (int32_t code = -1; code <= 20; code++) {
+        DeviceAudio audio;
+        audio.Reset(code);
+        EXPECT_EQ(audio.Decoder().CodecIdentifier(), recmux_audio_voice_codec(code))
+            << "audio type " << code;
+    }
     DeviceAudio audio;
-    EXPECT_EQ(audio.Reset(6), 1);
-    EXPECT_EQ(audio.Decoder().CodecIdentifier(), ZK_VOICE_G711_ALAW);
-    EXPECT_EQ(audio.Decoder().AudioTypeCode(), 10);
-    EXPECT_EQ(audio.Reset(7), 1);
-    EXPECT_EQ(audio.Decoder().CodecIdentifier(), ZK_VOICE_G711_ULAW);
+    audio.Reset(RECMUX_AUDIO_G711_ALAW);
+    EXPECT_EQ(audio.Decoder().AudioTypeCode(), RECMUX_AUDIO_G711_ALAW_ALT);
 }
 
 TEST(CADecZokDecode, NothingIsReadPastTheGivenLength)

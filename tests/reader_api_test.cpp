@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "recmux_reader.h"
+#include <recmux/recmux_reader.h>
 #include "test_files.h"
 
 namespace {

@@ -315,7 +315,8 @@ TEST(Recording, ReadinessIsAnnouncedAndCallsFromTheCallbackAreRefused)
     writer.SetMsgNotify(&messages, Collect);
     Record(writer, input.units);
     EXPECT_TRUE(writer.Close());
-    const std::vector<std::pair<int32_t, int32_t>> ready = {{0, 0}, {1, 0}};
+    const std::vector<std::pair<int32_t, int32_t>> ready = {
+        {RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY}, {RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY}};
     EXPECT_EQ(messages.received, ready);
     EXPECT_FALSE(messages.reentered_is_open);
 }

@@ -289,7 +289,9 @@ TEST(SpsParserHeader, ParameterSetAnnouncesItsHeaderFields)
     EXPECT_EQ(CaptureParse(SpsOf(EncodeFrame("320x240", kBaseline)), ok),
               "GetResulotion  forbidden_zero_bit=0, nal_ref_idc=3, nal_unit_type=7 ");
     EXPECT_TRUE(ok);
-    EXPECT_EQ(CaptureParse(MakeSps({}).replace(4, 1, "\x07"), ok),
+    std::string low_ref_idc = MakeSps({});
+    low_ref_idc[4] = '\x07';
+    EXPECT_EQ(CaptureParse(low_ref_idc, ok),
               "GetResulotion  forbidden_zero_bit=0, nal_ref_idc=0, nal_unit_type=7 ");
     EXPECT_TRUE(ok);
 }

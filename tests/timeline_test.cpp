@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "recmux_reader.h"
-#include "recmux_writer.h"
+#include <recmux/recmux_reader.h>
+#include <recmux/recmux_writer.h>
 #include "test_files.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 #include "test_files.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "av_owners.h"
@@ -19,11 +20,11 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 class AnnexBSource final : public FrameSource {
 public:
-    AnnexBSource(FilePtr file, CodecContextPtr context, ParserPtr parser)
+    AnnexBSource(FilePtr file, uintmax_t size, CodecContextPtr context, ParserPtr parser)
         // The parser may read past the end of what it is given, so the chunk
         // carries FFmpeg's zeroed padding behind it.
-        : file_(std::move(file)), context_(std::move(context)), parser_(std::move(parser)),
-          chunk_(kChunkSize + AV_INPUT_BUFFER_PADDING_SIZE, 0)
+        : file_(std::move(file)), size_(size), context_(std::move(context)),
+          parser_(std::move(parser)), chunk_(kChunkSize + AV_INPUT_BUFFER_PADDING_SIZE, 0)
     {
     }
 
@@ -54,6 +55,10 @@ public:
     }
 
     bool Failed() const override { return failed_; }
+    double Fraction() const override
+    {
+        return size_ > 0 ? static_cast<double>(read_) / static_cast<double>(size_) : -1;
+    }
 
 private:
     // The HEVC parser cuts between the zero byte of a four-byte start code and
@@ -77,6 +82,7 @@ private:
     bool Refill()
     {
         filled_ = std::fread(chunk_.data(), 1, kChunkSize, file_.get());
+        read_ += filled_;
         offset_ = 0;
         if (filled_ < kChunkSize) {
             end_of_file_ = true;
@@ -90,6 +96,8 @@ private:
     }
 
     FilePtr file_;
+    uintmax_t size_;
+    uintmax_t read_ = 0;
     CodecContextPtr context_;
     ParserPtr parser_;
     std::vector<uint8_t> chunk_;
@@ -140,7 +148,10 @@ std::unique_ptr<FrameSource> OpenAnnexBFile(const std::string &path, VideoCodec 
         return nullptr;
     }
     context->codec_id = id;
-    return std::make_unique<AnnexBSource>(std::move(file), std::move(context), std::move(parser));
+    std::error_code unknown;
+    const uintmax_t size = std::filesystem::file_size(path, unknown);
+    return std::make_unique<AnnexBSource>(std::move(file), unknown ? 0 : size, std::move(context),
+                                          std::move(parser));
 }
 
 }  // namespace recmux_tool

@@ -2,17 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "device_frames.h"
+#include "file_bytes.h"
 #include "wav_file.h"
-#include "zk_voice.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux_tool {
 namespace {
 
-// An hour of 16 kHz WAV is about 115 MB; anything far beyond is not a voice file.
-constexpr uintmax_t kMaxAudioFile = 1u << 30;
 constexpr size_t kHeader = 4;
 constexpr int kDeviceRate = 8000;
 
@@ -132,47 +130,12 @@ private:
     uint64_t samples_ = 0;
 };
 
-bool ReadFile(const std::string &path, std::vector<uint8_t> &bytes)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        std::fprintf(stderr, "recmux: cannot read %s\n", path.c_str());
-        return false;
-    }
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<uintmax_t>(size) > kMaxAudioFile) {
-        std::fprintf(stderr, "recmux: %s is too large for an audio input\n", path.c_str());
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char *>(bytes.data()), size)) {
-        std::fprintf(stderr, "recmux: cannot read %s\n", path.c_str());
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<int16_t> VoiceCodecFor(int code)
 {
-    switch (code) {
-    case 0:
-    case 1: return ZK_VOICE_G726_40;
-    case 2: return ZK_VOICE_IMA_ADPCM;
-    case 3: return ZK_VOICE_G726_40_MSB;
-    case 4: return ZK_VOICE_G726_32_MSB;
-    case 5: return ZK_VOICE_G726_24_MSB;
-    case 6:
-    case 10: return ZK_VOICE_G711_ALAW;
-    case 7:
-    case 11: return ZK_VOICE_G711_ULAW;
-    case 8: return ZK_VOICE_G726_24;
-    case 9: return ZK_VOICE_G726_16;
-    case 16: return ZK_VOICE_IMA_ADPCM_WAVE;
-    default: return std::nullopt;
-    }
+    const int16_t voice = recmux_audio_voice_codec(code);
+    return voice != 0 ? std::optional<int16_t>(voice) : std::nullopt;
 }
 
 // 40 ms at 8 kHz; the WAVE-block ADPCM counts its header sample on top.
@@ -196,7 +159,7 @@ std::unique_ptr<AudioSource> OpenAudioFile(const std::string &path, int code,
 {
     const std::optional<int16_t> voice = VoiceCodecFor(code);
     std::vector<uint8_t> bytes;
-    if (!voice || !ReadFile(path, bytes))
+    if (!voice || !ReadAudioFile(path, bytes))
         return nullptr;
     if (!LooksLikeWav(bytes))
         return std::make_unique<DeviceAudio>(std::move(bytes), code, *voice,

@@ -13,6 +13,7 @@ namespace recmux_tool {
 struct AudioFrame {
     std::vector<uint8_t> bytes;  // as a device hands them to the recorder
     uint64_t offset_us = 0;      // from the start of the audio
+    std::optional<uint64_t> pts_us;  // a capture's own timestamp, used instead of offset_us
 };
 
 class AudioSource {

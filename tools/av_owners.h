@@ -6,6 +6,8 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavformat/avformat.h>
 #include <libavutil/frame.h>
 }
 
@@ -23,10 +25,18 @@ struct PacketDeleter {
 struct FrameDeleter {
     void operator()(AVFrame *frame) const { av_frame_free(&frame); }
 };
+struct InputContextDeleter {
+    void operator()(AVFormatContext *input) const { avformat_close_input(&input); }
+};
+struct BsfDeleter {
+    void operator()(AVBSFContext *filter) const { av_bsf_free(&filter); }
+};
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using BsfPtr = std::unique_ptr<AVBSFContext, BsfDeleter>;
 
 }  // namespace recmux_tool

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace recmux_tool {
@@ -13,6 +14,7 @@ enum class VideoCodec { H264, H265, Mpeg4 };
 struct AccessUnit {
     std::vector<uint8_t> bytes;  // Annex B, start codes included
     bool key = false;
+    std::optional<uint64_t> pts_us;  // a capture's own timestamp; else made from the frame rate
 };
 
 class FrameSource {
@@ -21,6 +23,8 @@ public:
     // False at the end of the stream or on failure; Failed() tells which.
     virtual bool Next(AccessUnit &unit) = 0;
     virtual bool Failed() const = 0;
+    // How much of the input has been read, 0..1; negative when unknown.
+    virtual double Fraction() const { return -1; }
 };
 
 }  // namespace recmux_tool

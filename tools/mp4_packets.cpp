@@ -44,9 +44,10 @@ bool Mp4Packets::Next(Mp4Packet &packet)
             failures++;
             continue;
         }
-        lost_++;
-        std::fprintf(stderr, "recmux: a %s packet of %d bytes did not fit in %d and is lost\n",
-                     mediaType == 0 ? "video" : "audio", size, capacity);
+        if (lost_++ == 0)
+            first_loss_ = std::string(mediaType == RECMUX_MEDIA_VIDEO ? "a video" : "an audio") +
+                          " packet of " + std::to_string(size) + " bytes did not fit in " +
+                          std::to_string(capacity);
         // Room to spare: the next key frames tend to be as large or a little larger.
         try {
             buffer_.resize(std::min(static_cast<size_t>(size) * 2, kMaxCapacity));

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "recmux_reader.h"
+#include <recmux/recmux_reader.h>
 
 namespace recmux_tool {
 
@@ -30,11 +30,14 @@ public:
     bool Next(Mp4Packet &packet);
     // Packets the reader dropped because they were larger than the buffer.
     uint64_t Lost() const { return lost_; }
+    // What the first lost packet was, for the one line that reports the losses.
+    const std::string &FirstLoss() const { return first_loss_; }
 
 private:
     recmux_reader *reader_ = nullptr;
     std::vector<uint8_t> buffer_;
     uint64_t lost_ = 0;
+    std::string first_loss_;
 };
 
 }  // namespace recmux_tool

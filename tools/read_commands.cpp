@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <optional>
+
 #include "mp4_packets.h"
+#include "progress.h"
 
 namespace recmux_tool {
 namespace {
@@ -19,46 +22,133 @@ struct Tally {
     uint64_t bytes = 0;
 };
 
-void PrintRateAndDuration(recmux_reader *reader)
+struct Summary {
+    std::optional<double> fps;
+    std::optional<int32_t> duration_ms;
+    Tally video;
+    Tally audio;
+    uint64_t lost = 0;
+};
+
+// JSON string contents: quotes, backslashes and control bytes escaped, other
+// bytes as they are.
+std::string JsonEscaped(const std::string &text)
 {
+    std::string out;
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void PrintJson(const std::string &path, const Summary &s)
+{
+    std::printf("{\"file\": \"%s\", ", JsonEscaped(path).c_str());
+    if (s.fps)
+        std::printf("\"fps\": %.3f, ", *s.fps);
+    else
+        std::printf("\"fps\": null, ");
+    if (s.duration_ms)
+        std::printf("\"duration_ms\": %" PRId32 ", ", *s.duration_ms);
+    else
+        std::printf("\"duration_ms\": null, ");
+    std::printf("\"video\": {\"packets\": %" PRIu64 ", \"key_frames\": %" PRIu64
+                ", \"bytes\": %" PRIu64 "}, ",
+                s.video.packets, s.video.keys, s.video.bytes);
+    if (s.audio.packets > 0)
+        std::printf("\"audio\": {\"packets\": %" PRIu64 ", \"bytes\": %" PRIu64 "}, ",
+                    s.audio.packets, s.audio.bytes);
+    else
+        std::printf("\"audio\": null, ");
+    std::printf("\"packets\": %" PRIu64 ", \"lost\": %" PRIu64 "}\n",
+                s.video.packets + s.audio.packets + s.lost, s.lost);
+}
+
+void PrintLines(const std::string &path, const Summary &s)
+{
+    std::printf("file: %s\n", path.c_str());
+    if (s.fps)
+        std::printf("fps: %.3f\n", *s.fps);
+    else
+        std::printf("fps: unknown\n");
+    if (s.duration_ms)
+        std::printf("duration: %" PRId32 " ms\n", *s.duration_ms);
+    else
+        std::printf("duration: unknown\n");
+    std::printf("video: %" PRIu64 " packets, %" PRIu64 " key frames, %" PRIu64 " bytes\n",
+                s.video.packets, s.video.keys, s.video.bytes);
+    if (s.audio.packets > 0)
+        std::printf("audio: %" PRIu64 " packets, %" PRIu64 " bytes\n", s.audio.packets,
+                    s.audio.bytes);
+    else
+        std::printf("audio: none\n");
+    std::printf("packets: %" PRIu64 "\n", s.video.packets + s.audio.packets + s.lost);
+    if (s.lost > 0)
+        std::printf("lost: %" PRIu64 " packets larger than the buffer\n", s.lost);
+}
+
+// Frames the file should hold, for the progress shown while reading it.
+double ExpectedFrames(const Summary &s)
+{
+    return s.fps && s.duration_ms ? *s.fps * *s.duration_ms / 1000 : -1;
+}
+
+double Fraction(uint64_t frames, double expected)
+{
+    return expected > 0 ? static_cast<double>(frames) / expected : -1;
+}
+
+Summary RateAndDuration(recmux_reader *reader)
+{
+    Summary summary;
     double fps = 0;
     int32_t ms = 0;
     if (recmux_reader_get_fps(reader, &fps) == 0)
-        std::printf("fps: %.3f\n", fps);
-    else
-        std::printf("fps: unknown\n");
+        summary.fps = fps;
     if (recmux_reader_get_duration(reader, &ms) == 0)
-        std::printf("duration: %" PRId32 " ms\n", ms);
-    else
-        std::printf("duration: unknown\n");
+        summary.duration_ms = ms;
+    return summary;
+}
+
+// One line on stderr for every packet the buffer could not take; the exit status.
+int ReportLosses(const Mp4Packets &packets)
+{
+    if (packets.Lost() == 0)
+        return 0;
+    std::fprintf(stderr, "recmux: %" PRIu64 " packet(s) lost; the first: %s\n", packets.Lost(),
+                 packets.FirstLoss().c_str());
+    return 1;
 }
 
 }  // namespace
 
-int Info(const std::string &path)
+int Info(const std::string &path, bool json)
 {
     Mp4Packets packets(path);
     if (!packets.IsOpen())
         return 1;
-    std::printf("file: %s\n", path.c_str());
-    PrintRateAndDuration(packets.Handle());
-    Tally video, audio;
+    Summary summary = RateAndDuration(packets.Handle());
     for (Mp4Packet packet; packets.Next(packet);) {
-        Tally &tally = packet.mediaType == 0 ? video : audio;
+        Tally &tally = packet.mediaType == RECMUX_MEDIA_VIDEO ? summary.video : summary.audio;
         tally.packets++;
         tally.keys += packet.key;
         tally.bytes += static_cast<uint64_t>(packet.size);
     }
-    std::printf("video: %" PRIu64 " packets, %" PRIu64 " key frames, %" PRIu64 " bytes\n",
-                video.packets, video.keys, video.bytes);
-    if (audio.packets > 0)
-        std::printf("audio: %" PRIu64 " packets, %" PRIu64 " bytes\n", audio.packets, audio.bytes);
+    summary.lost = packets.Lost();
+    if (json)
+        PrintJson(path, summary);
     else
-        std::printf("audio: none\n");
-    std::printf("packets: %" PRIu64 "\n", video.packets + audio.packets + packets.Lost());
-    if (packets.Lost() > 0)
-        std::printf("lost: %" PRIu64 " packets larger than the buffer\n", packets.Lost());
-    return packets.Lost() == 0 ? 0 : 1;
+        PrintLines(path, summary);
+    return ReportLosses(packets);
 }
 
 int Extract(const std::string &path, const std::string &output)
@@ -71,10 +161,13 @@ int Extract(const std::string &path, const std::string &output)
         std::fprintf(stderr, "recmux: cannot write %s\n", output.c_str());
         return 1;
     }
+    const double expected = ExpectedFrames(RateAndDuration(packets.Handle()));
+    Progress progress("extracting");
     Tally video;
     for (Mp4Packet packet; packets.Next(packet);) {
-        if (packet.mediaType != 0)
+        if (packet.mediaType != RECMUX_MEDIA_VIDEO)
             continue;
+        progress.Show(Fraction(video.packets, expected), std::to_string(video.packets) + " frames");
         const size_t size = static_cast<size_t>(packet.size);
         if (std::fwrite(packet.data, 1, size, out.get()) != size) {
             std::fprintf(stderr, "recmux: writing %s failed\n", output.c_str());
@@ -83,15 +176,18 @@ int Extract(const std::string &path, const std::string &output)
         video.packets++;
         video.bytes += size;
     }
+    progress.Clear();
     if (std::fclose(out.release()) != 0) {
         std::fprintf(stderr, "recmux: writing %s failed\n", output.c_str());
         return 1;
     }
     std::printf("wrote %" PRIu64 " video packets, %" PRIu64 " bytes, to %s\n", video.packets,
                 video.bytes, output.c_str());
-    if (packets.Lost() > 0)
-        std::fprintf(stderr, "recmux: %" PRIu64 " packets were lost\n", packets.Lost());
-    return packets.Lost() == 0 && video.packets > 0 ? 0 : 1;
+    if (ReportLosses(packets) != 0)
+        return 1;
+    if (video.packets == 0)
+        std::fprintf(stderr, "recmux: %s holds no video packet\n", path.c_str());
+    return video.packets > 0 ? 0 : 1;
 }
 
 }  // namespace recmux_tool

@@ -9,25 +9,40 @@
 #include <optional>
 #include <string>
 
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/log.h>
+}
+
+#include <recmux/zk_voice.h>
+
 #include "annexb_source.h"
 #include "audio_source.h"
+#include "capture_source.h"
 #include "read_commands.h"
 #include "record.h"
 #include "test_pattern.h"
 #include "test_tone.h"
+#include "voice_command.h"
 
 namespace {
 
 using recmux_tool::VideoCodec;
 
 constexpr const char *kUsage =
-    "usage: recmux record [-i in.h264|in.264|in.hevc|in.265|in.m4v] [-o out.mp4] [--fps N]\n"
-    "                     [--fragmented] [--codec h264|h265] [--seconds S] [--callback]\n"
-    "                     [--audio FILE --audio-type CODE [--audio-rate HZ] | --no-audio]\n"
-    "  -i          Annex B input; without it a test pattern is encoded and recorded\n"
+    "usage: recmux [-v] COMMAND ...    (-v: show FFmpeg's log)\n"
+    "       recmux --version\n"
+    "\n"
+    "recmux record [-i INPUT] [-o out.mp4] [--fps N] [--fragmented] [--codec h264|h265]\n"
+    "              [--seconds S] [--callback] [--audio FILE --audio-type CODE\n"
+    "              [--audio-rate HZ] | --no-audio]\n"
+    "  -i          an Annex B stream (.h264 .264 .hevc .h265 .265 .m4v, or any name with\n"
+    "              --codec), or a capture in any container FFmpeg reads (MPEG-TS,\n"
+    "              Matroska, MP4...) with H.264/H.265 video and G.711 audio, recorded with\n"
+    "              its own timestamps; without -i a test pattern is encoded and recorded\n"
     "  -o          output (default recmux-demo.mp4); an existing recording is continued\n"
-    "  --fps       frame rate the timestamps are made for (default 25)\n"
-    "  --codec     codec of the input (default: from its extension) or of the test pattern\n"
+    "  --fps       frame rate the timestamps are made for (default 25; not for a capture)\n"
+    "  --codec     codec of an Annex B input (default: from its extension) or of the pattern\n"
     "  --seconds   length of the test pattern (default 10)\n"
     "  --callback  write through the recorder's write callback (always fragmented)\n"
     "  --audio     a 16-bit mono PCM WAV, encoded here with the voice codec of CODE, or a\n"
@@ -35,10 +50,21 @@ constexpr const char *kUsage =
     "  --audio-type  the recorder's audio type code: 0-11 or 16 (6 G.711 A-law, 7 mu-law)\n"
     "  --audio-rate  sample rate of device audio frames (default 8000; a WAV has its own)\n"
     "  --no-audio  the test pattern without its test tone (1 kHz, G.711 A-law)\n"
-    "       recmux info in.mp4\n"
-    "  frame rate, duration, streams and packet count of an MP4\n"
-    "       recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
-    "  the video of an MP4 as an elementary stream (Annex B for H.264 and H.265)\n";
+    "\n"
+    "recmux info [--json] in.mp4\n"
+    "  frame rate, duration, streams and packet counts of an MP4 (--json: one JSON object)\n"
+    "recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
+    "  the video of an MP4 as an elementary stream (Annex B for H.264 and H.265)\n"
+    "\n"
+    "recmux voice encode IN.wav OUT --codec ID [--samples N]\n"
+    "recmux voice decode IN OUT.wav --codec ID [--rate HZ]\n"
+    "recmux voice transcode IN OUT --mode MODE\n"
+    "  between 16-bit mono WAV and files of voice frames (4-byte header and payload, back\n"
+    "  to back, as the library writes them). ID: 1 A-law, 2 mu-law, 65/66 the same with\n"
+    "  swapped bytes; 4-7 G.726 16/24/32/40 kbit/s, 36-39 the same packed from the top\n"
+    "  bit; 3, 35, 67 IMA ADPCM (block header, WAVE block, none); 68 2-bit adaptive.\n"
+    "  --samples per frame (default 320, 321 for 35); --rate of the WAV (default 8000).\n"
+    "  MODE: 97 (65 -> 1), 98 (66 -> 2), 99 (67 -> 3), 100 (68 -> 4)\n";
 
 struct Arguments {
     recmux_tool::RecordOptions record;
@@ -46,15 +72,16 @@ struct Arguments {
     std::optional<VideoCodec> codec;
     double seconds = 10;
     bool seconds_given = false;
+    bool fps_given = false;
     std::string audio;
     std::optional<int> audio_type;
     std::optional<int> audio_rate;
     bool no_audio = false;
 };
 
-int Usage(const char *problem)
+int Usage(const std::string &problem)
 {
-    std::fprintf(stderr, "recmux: %s\n%s", problem, kUsage);
+    std::fprintf(stderr, "recmux: %s (recmux --help shows the usage)\n", problem.c_str());
     return 2;
 }
 
@@ -64,6 +91,12 @@ bool ParseNumber(const char *text, double low, double high, double &value)
     errno = 0;
     value = std::strtod(text, &end);
     return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+// An input that is not an Annex B stream by its name or by --codec is read as a container.
+bool IsCapture(const Arguments &args)
+{
+    return !args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input);
 }
 
 // Empty when the arguments are fine, otherwise what is wrong with them.
@@ -95,6 +128,7 @@ std::string Parse(int argc, char **argv, Arguments &args)
             if (!ParseNumber(value, 1, 1000, number) || number != std::floor(number))
                 return "--fps takes a whole number from 1 to 1000";
             args.record.fps = static_cast<int>(number);
+            args.fps_given = true;
         } else if (flag == "--seconds") {
             if (!ParseNumber(value, 0.001, 3600, number))
                 return "--seconds takes a number above 0, at most 3600";
@@ -130,8 +164,8 @@ std::string Parse(int argc, char **argv, Arguments &args)
         return "--audio needs --audio-type";
     if (!args.audio.empty() && args.no_audio)
         return "--audio and --no-audio exclude each other";
-    if (!args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input))
-        return "cannot tell the codec of " + args.input + " from its name; give --codec";
+    if (IsCapture(args) && args.fps_given)
+        return "--fps does not apply to a capture: it has its own timestamps";
     return {};
 }
 
@@ -148,24 +182,49 @@ std::unique_ptr<recmux_tool::FrameSource> OpenSource(const Arguments &args)
     return recmux_tool::OpenTestPattern(codec, args.record.fps, std::max(frames, 1));
 }
 
-// The test pattern brings its tone unless told not to; an input file brings none.
-bool OpenAudio(const Arguments &args, std::unique_ptr<recmux_tool::AudioSource> &audio)
+// A capture brings its G.711 audio, the test pattern its tone, unless told
+// otherwise; an Annex B input brings none.
+bool OpenSources(const Arguments &args, std::unique_ptr<recmux_tool::FrameSource> &video,
+                 std::unique_ptr<recmux_tool::AudioSource> &audio)
 {
-    if (!args.audio.empty())
-        audio = recmux_tool::OpenAudioFile(args.audio, *args.audio_type, args.audio_rate);
-    else if (args.input.empty() && !args.no_audio)
-        audio = recmux_tool::OpenTestTone(args.seconds);
-    else
+    if (IsCapture(args)) {
+        recmux_tool::Capture capture = recmux_tool::OpenCapture(args.input);
+        video = std::move(capture.video);
+        if (!args.no_audio)
+            audio = std::move(capture.audio);
+    } else {
+        video = OpenSource(args);
+        if (args.input.empty() && !args.no_audio && args.audio.empty())
+            audio = recmux_tool::OpenTestTone(args.seconds);
+    }
+    if (!video)
+        return false;
+    if (args.audio.empty())
         return true;
+    audio = recmux_tool::OpenAudioFile(args.audio, *args.audio_type, args.audio_rate);
     return audio != nullptr;
+}
+
+int RecordCommand(int argc, char **argv)
+{
+    Arguments args;
+    const std::string problem = Parse(argc, argv, args);
+    if (!problem.empty())
+        return Usage(problem);
+    std::unique_ptr<recmux_tool::FrameSource> source;
+    std::unique_ptr<recmux_tool::AudioSource> audio;
+    if (!OpenSources(args, source, audio))
+        return 1;
+    return recmux_tool::Record(args.record, *source, audio.get());
 }
 
 int ReadCommand(int argc, char **argv)
 {
     if (std::strcmp(argv[1], "info") == 0) {
-        if (argc != 3)
-            return Usage("info takes one MP4 file");
-        return recmux_tool::Info(argv[2]);
+        const bool json = argc == 4 && std::strcmp(argv[2], "--json") == 0;
+        if (argc != 3 && !json)
+            return Usage("info takes one MP4 file, after --json if given");
+        return recmux_tool::Info(argv[argc - 1], json);
     }
     if (argc != 5 || std::strcmp(argv[3], "-o") != 0)
         return Usage("extract takes an MP4 file and -o OUTPUT");
@@ -174,25 +233,38 @@ int ReadCommand(int argc, char **argv)
     return recmux_tool::Extract(argv[2], argv[4]);
 }
 
+int Version()
+{
+    char voice[ZK_VOICE_VERSION_BYTES];
+    ZK_VOICE_GetVersion(voice);
+    std::printf("recmux %s\nlibrecmux %s\nvoice codec %s\nFFmpeg %s\n", RECMUX_VERSION,
+                RECMUX_VERSION, voice, av_version_info());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    // FFmpeg's log would bury the one line that says what went wrong.
+    const bool verbose = argc >= 2 && std::strcmp(argv[1], "-v") == 0;
+    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    if (verbose) {
+        argc--;
+        argv++;
+    }
+    const std::string command = argc >= 2 ? argv[1] : "";
+    if (argc == 2 && (command == "-h" || command == "--help")) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (argc >= 2 && (std::strcmp(argv[1], "info") == 0 || std::strcmp(argv[1], "extract") == 0))
+    if (argc == 2 && command == "--version")
+        return Version();
+    if (command == "info" || command == "extract")
         return ReadCommand(argc, argv);
-    if (argc < 2 || std::strcmp(argv[1], "record") != 0)
-        return Usage("the commands are record, info and extract");
-    Arguments args;
-    const std::string problem = Parse(argc, argv, args);
-    if (!problem.empty())
-        return Usage(problem.c_str());
-    std::unique_ptr<recmux_tool::FrameSource> source = OpenSource(args);
-    std::unique_ptr<recmux_tool::AudioSource> audio;
-    if (!source || !OpenAudio(args, audio))
-        return 1;
-    return recmux_tool::Record(args.record, *source, audio.get());
+    if (command == "voice")
+        return recmux_tool::VoiceCommand(argc - 2, argv + 2);
+    if (command == "record")
+        return RecordCommand(argc, argv);
+    return Usage("the commands are record, info, extract and voice");
 }

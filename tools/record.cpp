@@ -1,12 +1,16 @@
 #include "record.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
+
+#include "progress.h"
 
 namespace recmux_tool {
 namespace {
@@ -51,10 +55,9 @@ public:
 
     void Until(uint64_t until_us, Counts &counts)
     {
-        while (pending_ && kFirstPts + frame_.offset_us < until_us) {
+        while (pending_ && Pts() < until_us) {
             recmux_writer_write_audio(writer_, frame_.bytes.data(),
-                                      static_cast<uint32_t>(frame_.bytes.size()),
-                                      kFirstPts + frame_.offset_us);
+                                      static_cast<uint32_t>(frame_.bytes.size()), Pts());
             counts.audio_passed++;
             pending_ = audio_->Next(frame_);
         }
@@ -62,6 +65,8 @@ public:
     }
 
 private:
+    uint64_t Pts() const { return frame_.pts_us.value_or(kFirstPts + frame_.offset_us); }
+
     recmux_writer *writer_;
     AudioSource *audio_;
     AudioFrame frame_;
@@ -74,23 +79,28 @@ uint64_t VideoPts(uint64_t frame, int fps)
 }
 
 // Audio that starts with a video frame goes in after it: the recorder drops
-// audio until it has accepted the first key frame.
+// audio until it has accepted the first key frame. A capture brings its own
+// timestamps; the others are made from the frame rate.
 Counts Feed(recmux_writer *writer, FrameSource &source, AudioSource *audio, int fps)
 {
     Counts counts;
     AudioFeed audio_feed(writer, audio);
+    Progress progress("recording");
+    uint64_t next_pts = VideoPts(0, fps);
     AccessUnit unit;
     while (source.Next(unit)) {
-        const uint64_t pts = VideoPts(counts.passed, fps);
+        const uint64_t pts = unit.pts_us.value_or(VideoPts(counts.passed, fps));
         audio_feed.Until(pts, counts);
         counts.passed++;
         if (recmux_writer_write_video(writer, unit.bytes.data(),
                                       static_cast<uint32_t>(unit.bytes.size()), pts,
                                       unit.key ? 1 : 0) == 0)
             counts.accepted++;
+        next_pts = std::max(next_pts, pts + 1'000'000 / static_cast<uint64_t>(fps));
+        progress.Show(source.Fraction(), std::to_string(counts.passed) + " frames");
     }
     if (counts.passed > 0)
-        audio_feed.Until(VideoPts(counts.passed, fps), counts);
+        audio_feed.Until(next_pts, counts);
     return counts;
 }
 
@@ -168,8 +178,12 @@ int Record(const RecordOptions &options, FrameSource &source, AudioSource *audio
         std::printf("write callback: %" PRIu64 " bytes\n", sink.bytes);
     }
     PrintFile(options.output);
-    const bool audio_failed = audio && audio->Failed();
-    return closed && counts.accepted > 0 && !source.Failed() && !audio_failed ? 0 : 1;
+    // The sources have said what went wrong with them.
+    if (source.Failed() || (audio && audio->Failed()))
+        return 1;
+    if (closed && counts.accepted == 0)
+        std::fprintf(stderr, "recmux: the recorder took no frame (no key frame it could read)\n");
+    return closed && counts.accepted > 0 ? 0 : 1;
 }
 
 }  // namespace recmux_tool

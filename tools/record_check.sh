@@ -15,7 +15,7 @@ fail() {
 }
 
 decoded_md5s() {
-    ffmpeg -v error -i "$1" -f framemd5 - 2>/dev/null | awk -F', *' '!/^#/ { print $NF }'
+    ffmpeg -v error -i "$1" -map 0:v:0 -f framemd5 - 2>/dev/null | awk -F', *' '!/^#/ { print $NF }'
 }
 
 # check NAME CODEC FRAMES RATE [recmux arguments...]: the tool accepts FRAMES
@@ -144,6 +144,24 @@ check device_alaw h264 100 25/1 --seconds 4 --audio "$work/tone.alaw" --audio-ty
 check device_mulaw h264 100 25/1 -i "$work/in.h264" --audio "$work/tone.mulaw" \
     --audio-type 11 &&
     tone device_mulaw 8000 1000 -15
+
+# Captures in containers, recorded with their own timestamps: G.711 sound
+# from Matroska and QuickTime, video only from an MPEG-TS whose AAC is left
+# out, and a 10 s clock offset that shows as the begin pts.
+capture=(-v error -y -f lavfi -i testsrc2=size=640x360:rate=25 -f lavfi -i "$(sine 1000 8000)"
+    -t 4 -pix_fmt yuv420p -bf 0 -g 25)
+ffmpeg "${capture[@]}" -c:v libx264 -c:a pcm_alaw "$work/cap.mkv" &&
+    ffmpeg "${capture[@]}" -c:v libx265 -x265-params log-level=error -c:a pcm_mulaw \
+        "$work/cap.mov" &&
+    ffmpeg "${capture[@]}" -c:v libx264 -c:a aac -output_ts_offset 10 "$work/cap.ts" ||
+    fail "the ffmpeg CLI could not make the captures"
+check capture_mkv h264 100 25/1 -i "$work/cap.mkv" && same_pictures "$work/cap.mkv" capture_mkv &&
+    tone capture_mkv 8000 1000 -15
+check capture_mov hevc 100 25/1 -i "$work/cap.mov" --fragmented && fragmented capture_mov &&
+    tone capture_mov 8000 1000 -15
+check capture_ts h264 100 25/1 -i "$work/cap.ts" && silent capture_ts &&
+    grep -q "^begin pts: 1[01][0-9]\{6\} us$" "$work/capture_ts.log" ||
+    fail "capture_ts: the begin pts is not the capture's own: $(grep 'begin pts' "$work/capture_ts.log")"
 
 # The check itself must tell codecs apart: A-law read as mu-law keeps the
 # frequency but not the level.

@@ -42,6 +42,7 @@ public:
     }
 
     bool Failed() const override { return failed_; }
+    double Fraction() const override { return static_cast<double>(sent_) / (frames_ + 1); }
 
 private:
     // After the last picture a null frame drains the encoder.

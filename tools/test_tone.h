@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "audio_source.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux_tool {
 
 constexpr int kToneHz = 1000;
 constexpr double kToneDbfs = -12;
 constexpr int kToneRate = 8000;
-constexpr int kToneCode = 6;  // G.711 A-law
+constexpr int kToneCode = RECMUX_AUDIO_G711_ALAW;
 
 // count samples of a sine at frequency Hz whose peak is dbfs below full scale.
 std::vector<int16_t> SineSamples(double frequency, double dbfs, int rate, size_t count);

@@ -97,4 +97,37 @@ std::optional<WavAudio> ParseWav(std::span<const uint8_t> bytes, std::string *pr
     return Fail(problem, "it has no data chunk");
 }
 
+std::optional<std::vector<uint8_t>> WavBytes(const WavAudio &audio)
+{
+    const uint64_t data = uint64_t{2} * audio.samples.size();
+    constexpr uint64_t kHeaders = 36;  // RIFF size counts "WAVE", the fmt chunk and the data header
+    if (audio.rate <= 0 || static_cast<uint32_t>(audio.rate) > kMaxRate ||
+        data + kHeaders > UINT32_MAX)
+        return std::nullopt;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(kRiffHeader + kHeaders + data);
+    const auto put = [&bytes](uint32_t value, int size) {
+        for (int i = 0; i < size; i++)
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    };
+    const auto id = [&bytes](const char *text) { bytes.insert(bytes.end(), text, text + 4); };
+    const auto rate = static_cast<uint32_t>(audio.rate);
+    id("RIFF");
+    put(static_cast<uint32_t>(kHeaders + data), 4);
+    id("WAVE");
+    id("fmt ");
+    put(kFmtMin, 4);
+    put(kFormatPcm, 2);
+    put(1, 2);
+    put(rate, 4);
+    put(rate * 2, 4);
+    put(2, 2);
+    put(16, 2);
+    id("data");
+    put(static_cast<uint32_t>(data), 4);
+    for (int16_t sample : audio.samples)
+        put(static_cast<uint16_t>(sample), 2);
+    return bytes;
+}
+
 }  // namespace recmux_tool

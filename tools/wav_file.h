@@ -21,4 +21,8 @@ bool LooksLikeWav(std::span<const uint8_t> bytes);
 // 16-bit mono PCM whose every length fits inside them.
 std::optional<WavAudio> ParseWav(std::span<const uint8_t> bytes, std::string *problem);
 
+// The bytes of a 16-bit mono PCM WAV holding audio; nothing when its data
+// would not fit the 32-bit sizes of a RIFF file.
+std::optional<std::vector<uint8_t>> WavBytes(const WavAudio &audio);
+
 }  // namespace recmux_tool

@@ -2,7 +2,7 @@
 // catch so that no exception reaches a C caller.
 #include "api/export_glue.h"
 #include "reader/CMP4Reader.h"
-#include "recmux_reader.h"
+#include <recmux/recmux_reader.h>
 
 using recmux::CMP4Reader;
 using recmux::IReader;

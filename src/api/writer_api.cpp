@@ -4,7 +4,7 @@
 
 #include "api/export_glue.h"
 #include "platform/text_codepage.h"
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 #include "recorder/CMP4Writer.h"
 
 using recmux::CMP4Writer;

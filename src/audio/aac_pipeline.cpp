@@ -32,21 +32,21 @@ bool CMP4Writer::OpenAudioEncoder(const AVOutputFormat *format)
                                   format->audio_codec, AV_SAMPLE_FMT_FLT, audioChannels_,
                                   audioSampleRate_, 32000);
     if (!audioStream_) {
-        Notify(1, 1);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_NO_STREAM);
         return false;
     }
     audioFifo_.reset(av_audio_fifo_alloc(SampleFormatForBits(audioBits_), audioChannels_,
                                          audioEncoder_->sample_rate));
     if (!audioFifo_) {
-        Notify(1, 2);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_FIFO);
         return false;
     }
     if (avcodec_open2(audioEncoder_.get(), output_->audio_codec, nullptr) < 0) {
-        Notify(1, 3);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_CODEC_OPEN);
         return false;
     }
     if (avcodec_parameters_from_context(audioStream_->codecpar, audioEncoder_.get()) < 0) {
-        Notify(1, 4);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_PARAMETERS);
         return false;
     }
     AVChannelLayout layout;
@@ -55,16 +55,16 @@ bool CMP4Writer::OpenAudioEncoder(const AVOutputFormat *format)
     const int rate = audioEncoder_->sample_rate;
     if (swr_alloc_set_opts2(&resampler, &audioEncoder_->ch_layout, audioEncoder_->sample_fmt, rate,
                             &layout, SampleFormatForBits(audioBits_), rate, 0, nullptr) < 0) {
-        Notify(1, 5);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_RESAMPLER);
         return false;
     }
     resampler_.reset(resampler);
     if (swr_init(resampler_.get()) < 0) {
         resampler_.reset();
-        Notify(1, 5);
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_RESAMPLER);
         return false;
     }
-    Notify(1, 0);
+    Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY);
     return true;
 }
 

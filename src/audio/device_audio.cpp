@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <recmux/recmux_writer.h>
+
 namespace recmux {
 namespace {
 
@@ -29,7 +31,9 @@ uint32_t RunBlockBytes(const uint8_t *data, uint32_t size)
 
 int32_t DeviceAudio::Reset(int32_t audioTypeCode)
 {
-    const int32_t code = audioTypeCode == 6 ? 10 : audioTypeCode == 7 ? 11 : audioTypeCode;
+    const int32_t code = audioTypeCode == RECMUX_AUDIO_G711_ALAW   ? RECMUX_AUDIO_G711_ALAW_ALT
+                         : audioTypeCode == RECMUX_AUDIO_G711_ULAW ? RECMUX_AUDIO_G711_ULAW_ALT
+                                                                   : audioTypeCode;
     const int32_t result = decoder_.Reset(code);
     // Bytes carried under the previous codec mean nothing to the new one.
     if (result)

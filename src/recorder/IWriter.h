@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "recmux_writer.h"
+#include <recmux/recmux_writer.h>
 
 namespace recmux {
 

@@ -133,9 +133,9 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
                 const int64_t duration = av_rescale(reader.PacketDuration(),
                                                     FrameTimeline::kTicksPerSecond, 1000000);
                 end_ticks = lastVideoTicks_ + (duration > 0 ? duration : std::llround(timeline_.StepTicks()));
-                Notify(2, static_cast<int32_t>(videoFrameCount_));
+                Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
             } else if (media_type == 1 && WriteAudioPacket(data, size)) {
-                Notify(3, static_cast<int32_t>(audioSamplePosition_));
+                Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audioSamplePosition_));
             }
             return true;
         });

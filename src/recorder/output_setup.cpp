@@ -73,17 +73,17 @@ bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t heig
     videoStream_ = AddVideoStream(output_.get(), encoder, videoCodecContext_, codec_id, width,
                                   height, rate);
     if (!videoStream_) {
-        Notify(0, 1);
+        Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_NO_STREAM);
         ReleaseVideo();
         return false;
     }
     if (avcodec_open2(videoCodecContext_.get(), encoder, nullptr) < 0) {
-        Notify(0, 2);
+        Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_CODEC_OPEN);
         ReleaseVideo();
         return false;
     }
     if (avcodec_parameters_from_context(videoStream_->codecpar, videoCodecContext_.get()) < 0) {
-        Notify(0, 3);
+        Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_PARAMETERS);
         ReleaseVideo();
         return false;
     }
@@ -93,7 +93,7 @@ bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t heig
         return false;
     }
     UseStreamParameterSets();
-    Notify(0, 0);
+    Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY);
     return true;
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux::voice {
 

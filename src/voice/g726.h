@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux::voice {
 

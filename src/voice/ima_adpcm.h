@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "voice_codecs.h"
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux::voice {
 

@@ -1,7 +1,7 @@
 // The exported transcoder: frames converted in place between fixed pairs of identifiers.
 #include <cstddef>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 static_assert(offsetof(VoiceTransState, decoder) == 2048);
 static_assert(sizeof(VoiceTransState) == 2100);

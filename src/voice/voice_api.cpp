@@ -6,7 +6,7 @@
 #include "g726.h"
 #include "ima_adpcm.h"
 #include "voice_codecs.h"
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 static_assert(sizeof(VoiceG711State) == 2);
 static_assert(sizeof(VoiceAdpcmState) == 6);

@@ -1,6 +1,6 @@
 #include "voice_codecs.h"
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux::voice {
 

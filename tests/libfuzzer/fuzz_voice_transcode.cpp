@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace {
 

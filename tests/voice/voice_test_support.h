@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace voice_test {
 

@@ -12,7 +12,7 @@
 
 #include "audio_source.h"
 #include "test_tone.h"
-#include "zk_voice.h"
+#include <recmux/zk_voice.h>
 
 namespace recmux_tool {
 namespace {
@@ -69,17 +69,6 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-TEST(VoiceCodecFor, MapsEveryAudioTypeCodeToTheRecordersCodec)
-{
-    const std::vector<std::pair<int, int16_t>> table = {
-        {0, 7}, {1, 7}, {2, 3}, {3, 39}, {4, 38}, {5, 37}, {6, 1}, {7, 2},
-        {8, 5}, {9, 4}, {10, 1}, {11, 2}, {16, 35}};
-    for (const auto &[code, voice] : table)
-        EXPECT_EQ(VoiceCodecFor(code), voice) << "code " << code;
-    for (int code : {-1, 12, 13, 15, 17, 65})
-        EXPECT_FALSE(VoiceCodecFor(code)) << "code " << code;
-}
 
 class EncodeEveryCode : public ::testing::TestWithParam<int> {};
 

@@ -11,8 +11,12 @@ namespace {
 
 std::vector<uint8_t> VoiceFrame(uint8_t words, uint8_t fill)
 {
-    std::vector<uint8_t> frame = {0x00, 0x01, words, 0x00};
-    frame.insert(frame.end(), 2 * size_t{words}, fill);
+    // Sized once: GCC 12 at -O3 mistakes an insert behind a 4-byte header for an overflow.
+    std::vector<uint8_t> frame(4 + 2 * size_t{words}, fill);
+    frame[0] = 0x00;
+    frame[1] = 0x01;
+    frame[2] = words;
+    frame[3] = 0x00;
     return frame;
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `recmux info` counts what ffprobe counts, `recmux extract` writes a stream that
-# decodes to the frames of the MP4, and a packet too large for the tool's buffer
-# is reported as lost.
+# `recmux info` counts what ffprobe counts (also as JSON), `recmux extract` writes
+# a stream that decodes to the frames of the MP4 and shows progress only on a
+# terminal, and a packet too large for the tool's buffer is reported as lost.
 # usage: read_check.sh path/to/recmux
 set -uo pipefail
 tool=$1
@@ -37,6 +37,20 @@ grep -q "^audio: $(count h264.mp4 a:0) packets" <<<"$info" || fail "audio packet
 grep -qx "packets: $(($(count h264.mp4 v:0) + $(count h264.mp4 a:0)))" <<<"$info" ||
     fail "packet count differs: $info"
 
+json=$("$tool" info --json h264.mp4) || fail "info --json h264.mp4 failed: $json"
+jq -e --argjson v "$(count h264.mp4 v:0)" --argjson a "$(count h264.mp4 a:0)" \
+    '.fps == 25 and .video.packets == $v and .audio.packets == $a and .packets == $v + $a and
+     .lost == 0 and .file == "h264.mp4" and .duration_ms > 1900' <<<"$json" >/dev/null ||
+    fail "info --json does not parse to the counts: $json"
+"$tool" info --json hevc.mp4 | jq -e '.audio == null and .video.key_frames >= 1' >/dev/null ||
+    fail "info --json hevc.mp4 does not say it has no audio"
+
+# script(1) gives the tool a terminal; a pipe must never see the progress line.
+script -qec "'$tool' extract h264.mp4 -o tty.h264" /dev/null | grep -q "recmux: extracting" ||
+    fail "extract shows no progress on a terminal"
+"$tool" extract h264.mp4 -o pipe.h264 2>&1 | grep -q "extracting" &&
+    fail "extract shows progress on a pipe"
+
 for pair in h264.mp4:out.h264 hevc.mp4:out.hevc mpeg4.mp4:out.m4v; do
     mp4=${pair%%:*} out=${pair#*:}
     "$tool" extract "$mp4" -o "$out" >/dev/null || fail "extract $mp4 failed"
@@ -49,7 +63,8 @@ ffmpeg -nostdin -v error -y -f lavfi -i "nullsrc=size=3840x2160:rate=25,geq=rand
 output=$("$tool" extract big.mp4 -o big.h264 2>&1)
 status=$?
 [ "$status" -eq 1 ] || fail "extract of big.mp4 gave status $status"
-grep -q "did not fit in 4194304 and is lost" <<<"$output" || fail "no lost packet reported: $output"
+grep -q "packet(s) lost; the first: a video packet of .* did not fit in 4194304" <<<"$output" ||
+    fail "no lost packet reported: $output"
 grep -q "wrote 2 video packets" <<<"$output" || fail "the buffer did not grow enough: $output"
 
 [ "$failures" -eq 0 ] || exit 1

@@ -7,15 +7,19 @@
  * byte 2 = payload length L in 16-bit words (1..255), byte 3 = 0, then 2 * L
  * payload bytes. A frame occupies 4 + 2 * L bytes.
  *
- * The caller owns every state record, one per direction and stream. The
- * codec identifier is its first field; the rest belongs to the family. The
- * space a record must offer depends on the codec: 2 bytes for G.711, 6 for
- * IMA ADPCM, 52 for identifier 68, 102 for G.726, 128 (sizeof(VoiceCodecState))
- * when the codec is not known in advance. A smaller record may be passed as a
+ * State: the caller owns every state record, one per direction and stream,
+ * and the library keeps no pointer to it past a call. The codec identifier is
+ * its first field; the rest belongs to the family. The space a record must
+ * offer depends on the codec: 2 bytes for G.711, 6 for IMA ADPCM, 52 for
+ * identifier 68, 102 for G.726, 128 (sizeof(VoiceCodecState)) when the codec
+ * is not known in advance. A smaller record may be passed as a
  * VoiceCodecState pointer; the library touches only the bytes of its family.
  *
- * Every function returns 0 on success or one of the ZK_VOICE_E_* codes.
- * Calls on different records may run on any threads at once.
+ * Results: ZK_VOICE_GetVersion returns 0 or -1; every other function returns
+ * ZK_VOICE_OK (0) or one of the ZK_VOICE_E_* codes.
+ *
+ * Threads: the codec has no global state. Calls on different records may run
+ * on any threads at once; one record must not be used by two calls at once.
  */
 #ifndef ZK_VOICE_H
 #define ZK_VOICE_H
@@ -143,17 +147,21 @@ typedef struct VoiceTransState {
 
 #pragma pack(pop)
 
-/* Copies "Zokal_AUDIO_VERSION_V3.0.6.31" and its zero into buffer (30 bytes);
- * -1 for a null buffer. */
+/* Copies the version string and its terminating zero, ZK_VOICE_VERSION_BYTES
+ * bytes, into buffer. Returns 0, or -1 (not a ZK_VOICE_E_* code) for a null
+ * buffer. */
 RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_GetVersion(char *buffer);
 
 /* Prepare state for encoding (decoding) with codec. An unsupported identifier is
- * stored all the same, so that later frame calls fail. */
+ * stored all the same, so that later frame calls fail; the result is then
+ * ZK_VOICE_E_ENC_CODEC (ZK_VOICE_E_DEC_CODEC). ZK_VOICE_E_NULL_STATE for a null
+ * state. */
 RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_EncReset(VoiceCodecState *state, int16_t codec);
 RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_DecReset(VoiceCodecState *state, int16_t codec);
 
 /* Encode samples (80, 160, ... 480; 1, 81, ... 481 for identifier 35) from pcm
- * into one frame of at most ZK_VOICE_ENCODED_MAX_BYTES bytes. */
+ * into one frame of at most ZK_VOICE_ENCODED_MAX_BYTES bytes. On failure frame
+ * is not written. */
 RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_EncodeFrame(VoiceCodecState *state, const int16_t *pcm,
                                                      uint8_t *frame, uint16_t samples);
 

@@ -1,0 +1,202 @@
+/*
+ * Recorder: H.264/H.265 (or MPEG-4 Part 2) access units in Annex B form and
+ * device voice frames in, MP4 out, to a file or through a write callback.
+ *
+ * Results: every function but the two opens returns 0 on success and 1 on
+ * failure; a null handle is a failure.
+ *
+ * Threads: all calls on one recorder are serialised by a lock inside it, so
+ * they may come from several threads; different recorders are independent.
+ * recmux_writer_close must be the last call on a handle: no other thread may
+ * still be using it, or be about to.
+ *
+ * Callbacks: the write callback and the message callback run synchronously,
+ * on the thread of the recorder call that caused them, while that call holds
+ * the recorder's lock. A callback may not call into the same recorder: such a
+ * call fails with 1 instead of deadlocking (closing it from there fails too,
+ * and leaves it open). Nor may it wait for another thread that calls into this
+ * recorder: that thread waits for the lock the callback's caller holds. The
+ * `opaque` and `user` values are handed back untouched; the library never
+ * frees them.
+ */
+#ifndef RECMUX_WRITER_H
+#define RECMUX_WRITER_H
+
+#include <stdint.h>
+
+#include "recmux_export.h"
+#include "zk_voice.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct recmux_writer recmux_writer;
+
+/* Audio type codes for recmux_writer_init_audio: how device audio is coded.
+ * Every code is decoded with one voice codec (zk_voice.h), shown on its right;
+ * recmux_audio_voice_codec() gives it. G.726 codes are packed into each byte
+ * from the least or from the most significant bit (MSB). */
+#define RECMUX_AUDIO_G726_40 0         /* ZK_VOICE_G726_40 */
+#define RECMUX_AUDIO_G726_40_ALT 1     /* ZK_VOICE_G726_40, as 0 */
+#define RECMUX_AUDIO_IMA_ADPCM 2       /* ZK_VOICE_IMA_ADPCM */
+#define RECMUX_AUDIO_G726_40_MSB 3     /* ZK_VOICE_G726_40_MSB */
+#define RECMUX_AUDIO_G726_32_MSB 4     /* ZK_VOICE_G726_32_MSB */
+#define RECMUX_AUDIO_G726_24_MSB 5     /* ZK_VOICE_G726_24_MSB */
+#define RECMUX_AUDIO_G711_ALAW 6       /* ZK_VOICE_G711_ALAW */
+#define RECMUX_AUDIO_G711_ULAW 7       /* ZK_VOICE_G711_ULAW */
+#define RECMUX_AUDIO_G726_24 8         /* ZK_VOICE_G726_24 */
+#define RECMUX_AUDIO_G726_16 9         /* ZK_VOICE_G726_16 */
+#define RECMUX_AUDIO_G711_ALAW_ALT 10  /* ZK_VOICE_G711_ALAW, as 6 */
+#define RECMUX_AUDIO_G711_ULAW_ALT 11  /* ZK_VOICE_G711_ULAW, as 7 */
+#define RECMUX_AUDIO_IMA_ADPCM_WAVE 16 /* ZK_VOICE_IMA_ADPCM_WAVE */
+
+/* The voice codec identifier the recorder decodes audio_type with; 0 for a
+ * code it knows no codec for (audio of that type is dropped). */
+static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
+{
+    switch (audio_type) {
+    case RECMUX_AUDIO_G726_40:
+    case RECMUX_AUDIO_G726_40_ALT: return ZK_VOICE_G726_40;
+    case RECMUX_AUDIO_IMA_ADPCM: return ZK_VOICE_IMA_ADPCM;
+    case RECMUX_AUDIO_G726_40_MSB: return ZK_VOICE_G726_40_MSB;
+    case RECMUX_AUDIO_G726_32_MSB: return ZK_VOICE_G726_32_MSB;
+    case RECMUX_AUDIO_G726_24_MSB: return ZK_VOICE_G726_24_MSB;
+    case RECMUX_AUDIO_G711_ALAW:
+    case RECMUX_AUDIO_G711_ALAW_ALT: return ZK_VOICE_G711_ALAW;
+    case RECMUX_AUDIO_G711_ULAW:
+    case RECMUX_AUDIO_G711_ULAW_ALT: return ZK_VOICE_G711_ULAW;
+    case RECMUX_AUDIO_G726_24: return ZK_VOICE_G726_24;
+    case RECMUX_AUDIO_G726_16: return ZK_VOICE_G726_16;
+    case RECMUX_AUDIO_IMA_ADPCM_WAVE: return ZK_VOICE_IMA_ADPCM_WAVE;
+    default: return 0;
+    }
+}
+
+/* Message categories (the second argument of MsgNotifyCallback) and, for the
+ * first two, their values (the third). */
+#define RECMUX_MSG_VIDEO 0            /* set-up of the video stream: */
+#define RECMUX_MSG_VIDEO_READY 0      /*   stream and codec context ready */
+#define RECMUX_MSG_VIDEO_NO_STREAM 1  /*   no encoder or no stream for the codec */
+#define RECMUX_MSG_VIDEO_CODEC_OPEN 2 /*   opening the codec context failed */
+#define RECMUX_MSG_VIDEO_PARAMETERS 3 /*   the stream parameters could not be set */
+#define RECMUX_MSG_AUDIO 1            /* set-up of the AAC stream: */
+#define RECMUX_MSG_AUDIO_READY 0      /*   encoder, FIFO and resampler ready */
+#define RECMUX_MSG_AUDIO_NO_STREAM 1  /*   the stream or its encoder context was not made */
+#define RECMUX_MSG_AUDIO_FIFO 2       /*   the audio FIFO was not allocated */
+#define RECMUX_MSG_AUDIO_CODEC_OPEN 3 /*   opening the AAC encoder failed */
+#define RECMUX_MSG_AUDIO_PARAMETERS 4 /*   the stream parameters could not be set */
+#define RECMUX_MSG_AUDIO_RESAMPLER 5  /*   the resampler was not made */
+#define RECMUX_MSG_COPIED_VIDEO 2     /* continuing: value = video frames copied so far */
+#define RECMUX_MSG_COPIED_AUDIO 3     /* continuing: value = audio sample position after a frame */
+
+/* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
+ * buf belongs to the library and is valid only during the call. Return
+ * buf_size, or a negative value (an AVERROR code) when the bytes could not be
+ * taken: the stream is broken from there on. Called from inside the frame
+ * calls and recmux_writer_close. */
+typedef int (*recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
+
+/* Set-up and progress messages: category is one of RECMUX_MSG_VIDEO,
+ * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO, value as
+ * listed with it. The result is ignored. */
+typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, int32_t value);
+
+/* Opens a recorder writing to a file.
+ *
+ * path must end in ".mp4" (any case); it is read as UTF-8 bytes. The
+ * recording goes to path + ".tmp" (a stale one from a crash is removed first)
+ * and replaces path at recmux_writer_close. When path holds a recording
+ * already, it is continued: its packets are copied into the new file here,
+ * and the new frames follow them.
+ *
+ * Returns a new recorder, or NULL when path is NULL, does not end in ".mp4",
+ * the output cannot be set up, or path exists but is not an H.264, H.265 or
+ * MPEG-4 recording that can be continued (the file is then left as it is). */
+RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
+
+/* Opens a recorder that hands fragmented MP4 to write instead of a file.
+ *
+ * opaque is passed to every call of write, and must stay valid until
+ * recmux_writer_close has returned.
+ *
+ * Returns a new recorder, or NULL when write is NULL or memory runs out. */
+RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open_and_set_callback(
+    void *opaque, recmux_write_callback write);
+
+/* 0 while the recorder has an output, which is from open to close. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_is_open(recmux_writer *writer);
+
+/* type 1 makes a fragmented MP4 (each finished fragment reaches the file at
+ * once, so a crash keeps everything up to the last one); anything else a plain
+ * MP4. It takes effect only before the output is set up, which happens with
+ * the first frames; a callback recorder is always fragmented. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_file_type(recmux_writer *writer, int32_t type);
+
+/* Registers notify, called with user and a message; NULL removes it. user
+ * must stay valid while notify is registered; it is never freed. A recording
+ * is continued inside recmux_writer_open, before a callback can be registered,
+ * so through this API RECMUX_MSG_COPIED_* are not seen. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_msg_notify(recmux_writer *writer, void *user,
+                                                             MsgNotifyCallback notify);
+
+/* Declares the video stream instead of taking it from the first key frame.
+ * codec: 0 or 264 H.264, 1, 265 or 256 H.265, 2 MPEG-4 Part 2; width and
+ * height in pixels (0 or less: from the first key frame); reserved is kept,
+ * unused. Returns 1 on every call after the first, which changes nothing. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, int32_t codec,
+                                                         int32_t width, int32_t height,
+                                                         int32_t reserved);
+
+/* Declares the device audio: audio_type one of RECMUX_AUDIO_*, sample_rate of
+ * the device in Hz. The recording is mono 16-bit whatever channels and
+ * bits_per_sample say; a value of 0 or less keeps the default (mono, 8000 Hz,
+ * 16 bits). The sound is recorded as AAC. Returns 1 on every call after the
+ * first, which changes nothing. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, int32_t audio_type,
+                                                         int32_t channels, int32_t sample_rate,
+                                                         int32_t bits_per_sample);
+
+/* Writes one access unit: size bytes at data in Annex B form, pts in
+ * microseconds, key non-zero for a key frame. The bytes are copied before the
+ * call returns. Without recmux_writer_init_video the codec and picture size
+ * come from the first key frame. Returns 1, and keeps nothing, for a frame
+ * before the first key frame (or a first key frame whose picture size cannot
+ * be read), NULL data with a size, a size above INT32_MAX, or a recorder whose
+ * output set-up failed for good. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
+                                                          uint32_t size, uint64_t pts, int32_t key);
+
+/* Writes device audio of the type given to recmux_writer_init_audio: a run of
+ * voice frames of one length (zk_voice.h), or headerless payload, which is
+ * carried over between calls. The bytes are copied before the call returns.
+ * Audio before the first accepted key frame is dropped; the call still
+ * returns 0. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
+                                                          uint32_t size, uint64_t pts);
+
+/* media_type 0: as recmux_writer_write_video; 1: as recmux_writer_write_audio,
+ * key ignored; any other: 1. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_frame(recmux_writer *writer, int32_t media_type,
+                                                          const uint8_t *data, uint32_t size,
+                                                          uint64_t pts, int32_t key);
+
+/* *pts = timestamp of the first accepted key frame / of the last video frame
+ * written to the output. 1, with *pts untouched, while there is none (a
+ * timestamp of 0 counts as none) or when pts is NULL. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_begin_pts(recmux_writer *writer, uint64_t *pts);
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_end_pts(recmux_writer *writer, uint64_t *pts);
+
+/* Writes what is still queued, finishes the MP4, destroys the recorder and sets
+ * *writer to NULL. A file recording replaces the file at its path only if it
+ * holds video and reads back as MP4; otherwise it is deleted and an older file
+ * stays as it was (the result is 0 all the same). Returns 1, destroying
+ * nothing, when writer or *writer is NULL or when called from a callback of
+ * this recorder. */
+RECMUX_API int32_t RECMUX_CDECL recmux_writer_close(recmux_writer **writer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,242 @@
+#include "capture_source.h"
+
+#include <cstdio>
+#include <deque>
+#include <optional>
+
+#include <recmux/recmux_writer.h>
+
+#include "av_owners.h"
+
+namespace recmux_tool {
+namespace {
+
+// One demuxer feeds both views; what one view reads past is kept for the other.
+class Demuxer {
+public:
+    Demuxer(InputContextPtr input, int video, BsfPtr filter, int audio)
+        : input_(std::move(input)), filter_(std::move(filter)), video_index_(video),
+          audio_index_(audio), packet_(av_packet_alloc())
+    {
+        failed_ = ended_ = !packet_;
+        if (failed_)
+            std::fprintf(stderr, "recmux: no memory for a packet\n");
+    }
+
+    bool NextVideo(AccessUnit &unit)
+    {
+        while (video_.empty() && ReadMore()) {
+        }
+        if (video_.empty())
+            return false;
+        unit = std::move(video_.front());
+        video_.pop_front();
+        return true;
+    }
+
+    bool NextAudio(AudioFrame &frame)
+    {
+        while (audio_.empty() && ReadMore()) {
+        }
+        if (audio_.empty())
+            return false;
+        frame = std::move(audio_.front());
+        audio_.pop_front();
+        return true;
+    }
+
+    bool Failed() const { return failed_; }
+
+    double Fraction() const
+    {
+        AVIOContext *io = input_->pb;
+        const int64_t size = io ? avio_size(io) : -1;
+        return size > 0 ? static_cast<double>(avio_tell(io)) / static_cast<double>(size) : -1;
+    }
+
+private:
+    // False once nothing more will come: the end of the file, or a failure.
+    bool ReadMore()
+    {
+        if (ended_)
+            return false;
+        const int read = av_read_frame(input_.get(), packet_.get());
+        if (read < 0) {
+            ended_ = true;
+            if (read != AVERROR_EOF) {
+                std::fprintf(stderr, "recmux: reading the capture failed: %s\n",
+                             ErrorText(read).c_str());
+                failed_ = true;
+                return false;
+            }
+            // The filter may hold a packet back until it learns that nothing follows.
+            return av_bsf_send_packet(filter_.get(), nullptr) == 0 && Filtered();
+        }
+        const int stream = packet_->stream_index;
+        if (stream == audio_index_ && packet_->size > 0) {
+            AudioFrame frame;
+            frame.bytes.assign(packet_->data, packet_->data + packet_->size);
+            frame.pts_us = Microseconds(*packet_, input_->streams[stream]->time_base);
+            audio_.push_back(std::move(frame));
+        }
+        if (stream != video_index_) {
+            av_packet_unref(packet_.get());
+            return true;
+        }
+        if (av_bsf_send_packet(filter_.get(), packet_.get()) < 0) {
+            av_packet_unref(packet_.get());
+            std::fprintf(stderr, "recmux: the capture's video could not be made Annex B\n");
+            failed_ = true;
+            ended_ = true;
+            return false;
+        }
+        return Filtered();
+    }
+
+    bool Filtered()
+    {
+        const AVRational time_base = filter_->time_base_out;
+        while (av_bsf_receive_packet(filter_.get(), packet_.get()) == 0) {
+            AccessUnit unit;
+            unit.bytes.assign(packet_->data, packet_->data + packet_->size);
+            unit.key = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+            unit.pts_us = Microseconds(*packet_, time_base);
+            av_packet_unref(packet_.get());
+            if (!unit.bytes.empty())
+                video_.push_back(std::move(unit));
+        }
+        return true;
+    }
+
+    // The presentation time, else the decoding time; a time before 0 counts as 0.
+    static std::optional<uint64_t> Microseconds(const AVPacket &packet, AVRational time_base)
+    {
+        const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        if (ts == AV_NOPTS_VALUE)
+            return std::nullopt;
+        const int64_t us = av_rescale_q(ts, time_base, AVRational{1, 1'000'000});
+        return static_cast<uint64_t>(us < 0 ? 0 : us);
+    }
+
+    static std::string ErrorText(int error)
+    {
+        char text[AV_ERROR_MAX_STRING_SIZE];
+        return av_make_error_string(text, sizeof text, error);
+    }
+
+    InputContextPtr input_;
+    BsfPtr filter_;
+    int video_index_;
+    int audio_index_;
+    PacketPtr packet_;
+    std::deque<AccessUnit> video_;
+    std::deque<AudioFrame> audio_;
+    bool ended_ = false;
+    bool failed_ = false;
+};
+
+class CaptureVideo final : public FrameSource {
+public:
+    explicit CaptureVideo(std::shared_ptr<Demuxer> demuxer) : demuxer_(std::move(demuxer)) {}
+    bool Next(AccessUnit &unit) override { return demuxer_->NextVideo(unit); }
+    bool Failed() const override { return demuxer_->Failed(); }
+    double Fraction() const override { return demuxer_->Fraction(); }
+
+private:
+    std::shared_ptr<Demuxer> demuxer_;
+};
+
+class CaptureAudio final : public AudioSource {
+public:
+    CaptureAudio(std::shared_ptr<Demuxer> demuxer, int code, int rate, std::string description)
+        : demuxer_(std::move(demuxer)), code_(code), rate_(rate),
+          description_(std::move(description))
+    {
+    }
+    bool Next(AudioFrame &frame) override { return demuxer_->NextAudio(frame); }
+    bool Failed() const override { return demuxer_->Failed(); }
+    int Code() const override { return code_; }
+    int Rate() const override { return rate_; }
+    std::string Describe() const override { return description_; }
+
+private:
+    std::shared_ptr<Demuxer> demuxer_;
+    int code_;
+    int rate_;
+    std::string description_;
+};
+
+// The recorder's audio type for a mono G.711 stream; nothing for any other.
+std::optional<int> G711AudioType(const AVCodecParameters &audio)
+{
+    if (audio.ch_layout.nb_channels != 1 || audio.sample_rate <= 0)
+        return std::nullopt;
+    if (audio.codec_id == AV_CODEC_ID_PCM_ALAW)
+        return RECMUX_AUDIO_G711_ALAW;
+    if (audio.codec_id == AV_CODEC_ID_PCM_MULAW)
+        return RECMUX_AUDIO_G711_ULAW;
+    return std::nullopt;
+}
+
+BsfPtr OpenAnnexBFilter(const AVStream &stream)
+{
+    const char *name =
+        stream.codecpar->codec_id == AV_CODEC_ID_H264 ? "h264_mp4toannexb" : "hevc_mp4toannexb";
+    const AVBitStreamFilter *kind = av_bsf_get_by_name(name);
+    AVBSFContext *filter = nullptr;
+    if (!kind || av_bsf_alloc(kind, &filter) < 0)
+        return nullptr;
+    BsfPtr owned(filter);
+    if (avcodec_parameters_copy(filter->par_in, stream.codecpar) < 0)
+        return nullptr;
+    filter->time_base_in = stream.time_base;
+    return av_bsf_init(filter) < 0 ? nullptr : std::move(owned);
+}
+
+}  // namespace
+
+Capture OpenCapture(const std::string &path)
+{
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
+        std::fprintf(stderr, "recmux: %s is neither an Annex B stream nor a container FFmpeg reads\n",
+                     path.c_str());
+        return {};
+    }
+    InputContextPtr input(opened);
+    const int video = avformat_find_stream_info(input.get(), nullptr) < 0
+                          ? AVERROR_STREAM_NOT_FOUND
+                          : av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodecID codec = video >= 0 ? input->streams[video]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) {
+        std::fprintf(stderr, "recmux: %s has no H.264 or H.265 video\n", path.c_str());
+        return {};
+    }
+    BsfPtr filter = OpenAnnexBFilter(*input->streams[video]);
+    if (!filter) {
+        std::fprintf(stderr, "recmux: cannot set up FFmpeg's Annex B filter for %s\n", path.c_str());
+        return {};
+    }
+    const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+    const AVCodecParameters *sound = audio >= 0 ? input->streams[audio]->codecpar : nullptr;
+    const std::optional<int> audio_type = sound ? G711AudioType(*sound) : std::nullopt;
+    if (sound && !audio_type)
+        std::printf("capture audio (%s, %d channels) is not mono G.711: recorded without sound\n",
+                    avcodec_get_name(sound->codec_id), sound->ch_layout.nb_channels);
+    const AVCodecParameters &picture = *input->streams[video]->codecpar;
+    std::printf("capture: %s, %s %dx%d\n", path.c_str(), avcodec_get_name(codec), picture.width,
+                picture.height);
+
+    auto demuxer = std::make_shared<Demuxer>(std::move(input), video, std::move(filter),
+                                             audio_type ? audio : -1);
+    Capture capture;
+    capture.video = std::make_unique<CaptureVideo>(demuxer);
+    if (audio_type)
+        capture.audio = std::make_unique<CaptureAudio>(
+            demuxer, *audio_type, sound->sample_rate,
+            path + ": G.711 " + (*audio_type == RECMUX_AUDIO_G711_ALAW ? "A-law" : "mu-law") +
+                ", stream " + std::to_string(audio));
+    return capture;
+}
+
+}  // namespace recmux_tool
