@@ -284,8 +284,11 @@ TEST(Recording, AnUnreadableFinalFileIsNeverReplaced)
     ASSERT_TRUE(writer.Open(mp4.c_str()));
     // Appears while the frames are held back.
     test::WriteAll(mp4, "not an mp4");
-    // The set-up fails when the frame interval is known, at frame 9; from then on frames are refused.
-    EXPECT_EQ(Record(writer, input.units), 9);
+    // The set-up fails for good when the frame interval is known, at frame 9:
+    // that frame, every later one and the sound are refused.
+    EXPECT_EQ(Record(writer, input.units), 8);
+    const uint8_t voice[] = {0xD5, 0xD5};
+    EXPECT_FALSE(writer.WriteAudio(voice, sizeof voice, kStart));
     EXPECT_TRUE(writer.Close());
     EXPECT_EQ(ReadAll(mp4), "not an mp4");
     EXPECT_FALSE(Exists(mp4 + ".tmp"));

@@ -48,7 +48,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     if (!headerWritten_ && timeline_.ReadyToOpen())
         EnsureOutputOpen();
     WriteInterleaved(3);
-    return true;
+    // The frame whose open failed for good is lost with those held before it.
+    return !CannotWrite();
 }
 
 bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts,
