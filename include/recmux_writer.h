@@ -27,7 +27,9 @@ typedef int (*recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
 typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, int32_t value);
 
 /* path must end in ".mp4" (any case). The recording is written to path + ".tmp"
- * and moved to path at close; an existing recording at path is continued. */
+ * and moved to path at close; an existing recording at path is continued. A
+ * recording that a crash left at path + ".tmp" is kept (continued, or moved
+ * beside path); null when it can be moved nowhere. */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
 /* Fragmented MP4 through write; the callback must not be null. */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open_and_set_callback(
@@ -46,10 +48,14 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, 
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, int32_t audio_type,
                                                          int32_t channels, int32_t sample_rate,
                                                          int32_t bits_per_sample);
-/* One Annex B access unit; pts in microseconds; key non-zero for a key frame. */
+/* One Annex B access unit; pts in microseconds; key non-zero for a key frame.
+ * 1 when the frame is refused: before a first key frame whose picture size can
+ * be told; from a key frame of another codec than the recording's up to a key
+ * frame of its own codec; always, once the recording can no longer be written. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
-/* One or more voice frames of the type given to recmux_writer_init_audio. */
+/* One or more voice frames of the type given to recmux_writer_init_audio;
+ * 1 once the recording can no longer be written. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts);
 /* media_type 0: video (as write_video), 1: audio (as write_audio, key ignored). */
