@@ -71,14 +71,16 @@ bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_
 
 // A key frame that names another codec than the recording's would ruin its
 // track for every player: it is refused, and so are the frames that depend on
-// it, until a key frame of the recording's own codec. Frames that name no
-// codec go on as before.
+// it, until a key frame of the recording's own codec. MPEG-4 is only what is
+// left when neither H.264 nor H.265 fits, so it never counts as another codec.
 bool CMP4Writer::KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key)
 {
-    if (!codecSettled_ || !key)
+    const AVCodecID own = VideoCodecId(videoCodec_);
+    // A codec value outside the table records no video stream: nothing to keep.
+    if (!codecSettled_ || !key || own == AV_CODEC_ID_NONE)
         return !otherCodec_;
     const AVCodecID named = FrameCodec(data, size);
-    if (named == VideoCodecId(videoCodec_))
+    if (named == own)
         otherCodec_ = false;
     else if (named == AV_CODEC_ID_H264 || named == AV_CODEC_ID_HEVC)
         otherCodec_ = true;
