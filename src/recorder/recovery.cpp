@@ -7,21 +7,17 @@
 namespace recmux {
 namespace {
 
-// Enough for years of crashes with a final file present; beyond it the
-// working file stays where it is.
+// Past this many, the working file stays where it is and the open fails.
 constexpr int kRecoveredNames = 999;
 
 // cam.mp4 gives cam.recovered.mp4, then cam.recovered-2.mp4, ...
 std::string RecoveredName(const std::string &final_path, int n)
 {
-    const size_t stem = final_path.size() >= 4 &&
-                                platform::AsciiCaseCompare(final_path.c_str() + final_path.size() - 4,
-                                                           ".mp4") == 0
-                            ? final_path.size() - 4
-                            : final_path.size();
-    const std::string extension = stem < final_path.size() ? final_path.substr(stem) : ".mp4";
-    const std::string number = n > 1 ? "-" + std::to_string(n) : "";
-    return final_path.substr(0, stem) + ".recovered" + number + extension;
+    const size_t dot = final_path.size() >= 4 ? final_path.size() - 4 : final_path.size();
+    const bool mp4 = platform::AsciiCaseCompare(final_path.c_str() + dot, ".mp4") == 0;
+    const std::string stem = mp4 ? final_path.substr(0, dot) : final_path;
+    const std::string extension = mp4 ? final_path.substr(dot) : ".mp4";
+    return stem + ".recovered" + (n > 1 ? "-" + std::to_string(n) : "") + extension;
 }
 
 }  // namespace
