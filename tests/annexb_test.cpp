@@ -3,40 +3,49 @@
 #include <vector>
 
 #include "video/annexb.h"
-#include "video/video_probe.h"
 
 namespace recmux {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t Size(const Bytes &bytes)
+// Header bytes as encoders write them, with the bytes that really follow them.
+TEST(CodecDetection, TheFirstUnitPastDelimitersAndSeiNamesTheCodecByItsType)
 {
-    return static_cast<uint32_t>(bytes.size());
-}
-
-TEST(CodecDetection, FirstUnitPastDelimitersAndSeiTellsTheCodec)
-{
+    constexpr AVCodecID H264 = AV_CODEC_ID_H264, HEVC = AV_CODEC_ID_HEVC,
+                        MPEG4 = AV_CODEC_ID_MPEG4, NONE = AV_CODEC_ID_NONE;
     struct Case {
+        const char *what;
         Bytes frame;
-        int32_t codec;
+        AVCodecID codec;
     } cases[] = {
-        {{0, 0, 0, 1, 0x67, 0x42}, 0},
-        {{0, 0, 0, 1, 0x65, 0x88}, 0},
-        {{0, 0, 1, 0x68, 0xCE}, 0},
-        {{0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x06, 0x05, 0, 0, 1, 0x67, 0x64}, 0},
-        {{0, 0, 0, 1, 0x40, 0x01}, 1},
-        {{0, 0, 0, 1, 0x46, 0x01, 0x50, 0, 0, 0, 1, 0x4E, 0x01, 0, 0, 1, 0x42, 0x01}, 1},
-        {{0, 0, 0, 1, 0x26, 0x01}, 1},
-        {{0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB6}, 2},
-        {{0, 0, 0, 1, 0x09, 0xF0}, 0},
-        {{0x67, 0x42, 0, 0}, 0},
-        {{0, 0, 0}, 0},
+        {"H.264 SPS, nal_ref_idc 3", {0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F}, H264},
+        {"H.264 SPS, nal_ref_idc 2", {0, 0, 0, 1, 0x47, 0x4D, 0x40, 0x1E}, H264},
+        {"H.264 SPS, nal_ref_idc 1", {0, 0, 0, 1, 0x27, 0x42, 0xC0, 0x1E}, H264},
+        {"H.264 PPS, nal_ref_idc 1", {0, 0, 0, 1, 0x28, 0xCE, 0x38, 0x80}, H264},
+        {"H.264 IDR, nal_ref_idc 1, short start code", {0, 0, 1, 0x25, 0x88, 0x84, 0x00}, H264},
+        {"H.264 IDR, nal_ref_idc 2, behind AUD and SEI",
+         {0, 0, 0, 1, 0x09, 0xF0, 0, 0, 0, 1, 0x06, 0x05, 0x01, 0, 0, 1, 0x45, 0x88, 0x84}, H264},
+        {"H.264 IDR with nal_ref_idc 0 is no H.264", {0, 0, 0, 1, 0x05, 0x88, 0x84}, MPEG4},
+        {"H.264 AUD alone", {0, 0, 0, 1, 0x09, 0xF0}, MPEG4},
+        {"H.265 VPS", {0, 0, 0, 1, 0x40, 0x01, 0x0C, 0x01}, HEVC},
+        {"H.265 SPS behind AUD and SEI",
+         {0, 0, 0, 1, 0x46, 0x01, 0x50, 0, 0, 0, 1, 0x4E, 0x01, 0x05, 0, 0, 1, 0x42, 0x01, 0x01}, HEVC},
+        {"H.265 IDR_W_RADL", {0, 0, 0, 1, 0x26, 0x01, 0xAF}, HEVC},
+        {"H.265 IDR_N_LP", {0, 0, 1, 0x28, 0x01, 0xAF}, HEVC},
+        {"H.265 CRA", {0, 0, 0, 1, 0x2A, 0x01, 0xAF}, HEVC},
+        {"H.265 slice that does not start its picture", {0, 0, 0, 1, 0x26, 0x01, 0x2F}, MPEG4},
+        {"H.265 VPS of layer 1", {0, 0, 0, 1, 0x40, 0x09, 0x0C, 0x01}, MPEG4},
+        {"H.265 VPS without temporal id", {0, 0, 0, 1, 0x40, 0x00, 0x0C, 0x01}, MPEG4},
+        {"MPEG-4 sequence and object", {0, 0, 1, 0xB0, 0x01, 0, 0, 1, 0xB5, 0x09}, MPEG4},
+        {"MPEG-4 object before a layer that reads as H.265",
+         {0, 0, 1, 0x00, 0, 0, 1, 0x20, 0x02, 0x88}, MPEG4},
+        {"no start code", {0x67, 0x42, 0, 0}, NONE},
+        {"too short", {0, 0, 0}, NONE},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(DetectVideoCodec(c.frame.data(), Size(c.frame)), c.codec)
-            << "first bytes " << int(c.frame[3]) << " " << int(c.frame.size() > 4 ? c.frame[4] : 0);
-    EXPECT_EQ(DetectVideoCodec(nullptr, 10), 0);
+        EXPECT_EQ(FrameCodec(c.frame.data(), c.frame.size()), c.codec) << c.what;
+    EXPECT_EQ(FrameCodec(nullptr, 10), NONE);
 }
 
 TEST(ParameterSets, OnlyTheSetsBeforeTheFirstPictureAreKept)

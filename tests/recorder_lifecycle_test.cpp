@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "recorder/CMP4Writer.h"
@@ -33,16 +34,33 @@ TEST(RecorderLifecycle, NewRecorderIsClosedAndHasNoTimestamps)
     EXPECT_EQ(writer.FileType(), 0);
 }
 
-TEST(RecorderLifecycle, OpenRemovesAStaleWorkingFileAndCreatesNothing)
+bool RefuseMove(const char *, const char *)
+{
+    return false;
+}
+
+TEST(RecorderLifecycle, AStaleWorkingFileIsDeletedUnlessItHoldsARecording)
 {
     TempDir dir;
     const std::string path = dir.Path("cam.mp4");
     WriteAll(path + ".tmp", "left over by a crash");
-
-    CMP4Writer writer;
-    ASSERT_TRUE(writer.Open(path.c_str()));
-    EXPECT_TRUE(writer.IsOpen());
-    EXPECT_FALSE(Exists(path + ".tmp"));
+    {
+        CMP4Writer writer;
+        ASSERT_TRUE(writer.Open(path.c_str()));
+        EXPECT_TRUE(writer.IsOpen());
+        EXPECT_FALSE(Exists(path + ".tmp"));
+        EXPECT_FALSE(Exists(path));
+    }
+    // A recording that can be moved nowhere is not written over.
+    ASSERT_TRUE(test::MakeMp4WithFfmpeg(path));
+    std::filesystem::rename(path, path + ".tmp");
+    const std::string survivor = ReadAll(path + ".tmp");
+    platform::FileOps no_moves = platform::SystemFileOps();
+    no_moves.move_keep_target = RefuseMove;
+    CMP4Writer writer(no_moves);
+    EXPECT_FALSE(writer.Open(path.c_str()));
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_EQ(ReadAll(path + ".tmp"), survivor);
     EXPECT_FALSE(Exists(path));
 }
 

@@ -41,7 +41,7 @@ bool CMP4Writer::InitAudio(int32_t audio_type, int32_t channels, int32_t sample_
 bool CMP4Writer::WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts)
 {
     CallLock::Guard guard(callLock_);
-    if (!guard)
+    if (!guard || CannotWrite())
         return false;
     if (!waitingForKey_ && (data || size == 0) && size <= INT32_MAX) {
         AVFrameInfo frame;

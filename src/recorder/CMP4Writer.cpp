@@ -1,6 +1,7 @@
 #include "recorder/CMP4Writer.h"
 
 #include "recorder/recording_files.h"
+#include "recorder/recovery.h"
 
 namespace recmux {
 
@@ -27,8 +28,9 @@ bool CMP4Writer::Open(const char *path)
     endPts_ = 0;
     finalPath_ = path;
     const std::string working = finalPath_ + ".tmp";
-    if (FileExists(files_, working.c_str()))
-        DeleteRecordingFile(files_, working.c_str());
+    // A crash survivor moved to the final name is continued below, like any recording.
+    if (!ClearWorkingName(files_, working, finalPath_))
+        return false;
 
     AVFormatContext *output = nullptr;
     avformat_alloc_output_context2(&output, nullptr, "mp4", working.c_str());

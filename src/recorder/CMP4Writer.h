@@ -52,6 +52,9 @@ private:
     bool EnsureOutputOpen();
     bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
+    bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
+    // The set-up ended without a header: nothing given now could ever be written.
+    bool CannotWrite() const { return setupClosed_ && !headerWritten_; }
 
     bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
     bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
@@ -123,6 +126,11 @@ private:
     // No set-up is tried again: a header was attempted, or the final file cannot be continued.
     bool setupClosed_ = false;
     int32_t videoCodec_ = 0;
+    // The recording's codec is known (continued file, InitVideo with a size, or
+    // the first key frame): one of another codec would ruin its track.
+    bool codecSettled_ = false;
+    // A key frame of another codec came: frames are refused until one of ours.
+    bool otherCodec_ = false;
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t videoReserved_ = 0;

@@ -112,6 +112,7 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
         return false;
     }
     videoCodec_ = VideoCodecValue(codec_id);
+    codecSettled_ = true;
     parameterSets_ = FirstKeyFrameParameterSets(final_path, codec_id);
     headerWritten_ = OpenOutput(videoCodec_, width, height, rate);
     return headerWritten_;

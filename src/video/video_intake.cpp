@@ -11,7 +11,11 @@ bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t
     CallLock::Guard guard(callLock_);
     if (!guard || videoInitialised_)
         return false;
-    videoCodec_ = codec;
+    // A continued recording keeps its file's codec.
+    if (!codecSettled_)
+        videoCodec_ = codec;
+    // With a size the first key frame is not probed: the codec given is the recording's.
+    codecSettled_ = codecSettled_ || (width > 0 && height > 0);
     width_ = width;
     height_ = height;
     videoReserved_ = reserved;
@@ -27,8 +31,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     if ((!data && size != 0) || size > INT32_MAX)
         return false;
     // Once the set-up has failed for good nothing can be written: refuse rather
-    // than queue without bound.
-    if (setupClosed_ && !headerWritten_)
+    // than queue without bound. Frames of another codec would ruin the track.
+    if (CannotWrite() || !KeepsRecordingCodec(data, size, key))
         return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, pts, key))
         return false;
@@ -44,7 +48,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     if (!headerWritten_ && timeline_.ReadyToOpen())
         EnsureOutputOpen();
     WriteInterleaved(3);
-    return true;
+    // The frame whose open failed for good is lost with those held before it.
+    return !CannotWrite();
 }
 
 bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts,
@@ -59,8 +64,27 @@ bool CMP4Writer::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_
         endPts_ = pts;
     }
     waitingForKey_ = false;
+    codecSettled_ = true;
     parameterSets_ = LeadingParameterSets(VideoCodecId(videoCodec_), data, size);
     return true;
+}
+
+// A key frame that names another codec than the recording's would ruin its
+// track for every player: it is refused, and so are the frames that depend on
+// it, until a key frame of the recording's own codec. MPEG-4 is only what is
+// left when neither H.264 nor H.265 fits, so it never counts as another codec.
+bool CMP4Writer::KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key)
+{
+    const AVCodecID own = VideoCodecId(videoCodec_);
+    // A codec value outside the table records no video stream: nothing to keep.
+    if (!codecSettled_ || !key || own == AV_CODEC_ID_NONE)
+        return !otherCodec_;
+    const AVCodecID named = FrameCodec(data, size);
+    if (named == own)
+        otherCodec_ = false;
+    else if (named == AV_CODEC_ID_H264 || named == AV_CODEC_ID_HEVC)
+        otherCodec_ = true;
+    return !otherCodec_;
 }
 
 bool CMP4Writer::EnsureOutputOpen()

@@ -8,61 +8,6 @@
 #include "video/sps_parser.h"
 
 namespace recmux {
-namespace {
-
-// Access-unit delimiters and SEI come before the unit that tells the codec:
-// H.264 types 9 and 6, H.265 types 35, 39 and 40 (layer 0).
-bool IsDelimiterOrSei(uint8_t header)
-{
-    switch (header) {
-    case 0x09:
-    case 0x06:
-    case 0x46:
-    case 0x4E:
-    case 0x50:
-        return true;
-    default:
-        return false;
-    }
-}
-
-int32_t CodecOfHeader(uint8_t header)
-{
-    switch (header) {
-    case 0x65:
-    case 0x67:
-    case 0x68:
-        return 0;
-    case 0x02:
-    case 0x26:
-    case 0x40:
-    case 0x42:
-    case 0x44:
-    case 0x4E:
-        return 1;
-    default:
-        return 2;
-    }
-}
-
-}  // namespace
-
-int32_t DetectVideoCodec(const uint8_t *data, uint32_t size)
-{
-    if (!data || size < 4)
-        return 0;
-    const bool starts_with_code = (data[0] == 0 && data[1] == 0 && data[2] == 1) ||
-                                  (data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1);
-    if (!starts_with_code)
-        return 0;
-    const uint8_t *cursor = data;
-    NalUnit unit;
-    while (NextNalUnit(cursor, data + size, unit)) {
-        if (unit.size > 0 && !IsDelimiterOrSei(unit.data[0]))
-            return CodecOfHeader(unit.data[0]);
-    }
-    return 0;
-}
 
 bool DecodeFrameSize(int32_t codec, const uint8_t *data, uint32_t size, int32_t &width,
                      int32_t &height)
@@ -96,7 +41,11 @@ bool DecodeFrameSize(int32_t codec, const uint8_t *data, uint32_t size, int32_t 
 bool CMP4Writer::ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width,
                                 int32_t &height)
 {
-    videoCodec_ = DetectVideoCodec(data, size);
+    // A continued recording's codec is settled by its file: the frame is only sized.
+    if (!codecSettled_) {
+        const AVCodecID named = FrameCodec(data, size);
+        videoCodec_ = named == AV_CODEC_ID_NONE ? 0 : VideoCodecValue(named);
+    }
     if (data && DecodeFrameSize(videoCodec_, data, size, width, height))
         return true;
     int32_t fieldCoded = 0;

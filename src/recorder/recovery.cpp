@@ -1,0 +1,70 @@
+#include "recorder/recovery.h"
+
+#include "platform/text_codepage.h"
+#include "reader/CMP4Reader.h"
+#include "recorder/recording_files.h"
+
+namespace recmux {
+namespace {
+
+// Past this many, the working file stays where it is and the open fails.
+constexpr int kRecoveredNames = 999;
+
+// cam.mp4 gives cam.recovered.mp4, then cam.recovered-2.mp4, ...
+std::string RecoveredName(const std::string &final_path, int n)
+{
+    const size_t dot = final_path.size() >= 4 ? final_path.size() - 4 : final_path.size();
+    const bool mp4 = platform::AsciiCaseCompare(final_path.c_str() + dot, ".mp4") == 0;
+    const std::string stem = mp4 ? final_path.substr(0, dot) : final_path;
+    const std::string extension = mp4 ? final_path.substr(dot) : ".mp4";
+    return stem + ".recovered" + (n > 1 ? "-" + std::to_string(n) : "") + extension;
+}
+
+}  // namespace
+
+bool HoldsRecordedVideo(const char *path)
+{
+    CMP4Reader reader;
+    if (!reader.Open(path))
+        return false;
+    for (;;) {
+        int32_t size = 0, media_type = -1, key = 0;
+        switch (reader.ReadNext(nullptr, 0, size, media_type, key)) {
+        case CMP4Reader::ReadStatus::End:
+            return false;
+        case CMP4Reader::ReadStatus::Skipped:
+            break;
+        case CMP4Reader::ReadStatus::Packet:
+            if (media_type == 0)
+                return true;
+            break;
+        case CMP4Reader::ReadStatus::TooSmall:
+            if (media_type == 0)
+                return true;
+            // Sound ahead of the video: consumed without being copied.
+            reader.ReadFrame(nullptr, &size, nullptr, &media_type, &key);
+            break;
+        }
+    }
+}
+
+bool ClearWorkingName(const platform::FileOps &files, const std::string &working,
+                      const std::string &final_path)
+{
+    if (!FileExists(files, working.c_str()))
+        return true;
+    if (!HoldsRecordedVideo(working.c_str())) {
+        DeleteRecordingFile(files, working.c_str());
+        return true;
+    }
+    // Moves that never replace: neither the survivor nor a file it meets is lost.
+    if (files.move_keep_target(working.c_str(), final_path.c_str()))
+        return true;
+    for (int n = 1; n <= kRecoveredNames; n++) {
+        if (files.move_keep_target(working.c_str(), RecoveredName(final_path, n).c_str()))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace recmux
