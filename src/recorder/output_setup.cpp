@@ -162,6 +162,12 @@ void CMP4Writer::UseStreamParameterSets()
     }
     // Packets carry pts = dts: the file announces no reordering.
     par->video_delay = 0;
+    // The describing encoder's rate is not the stream's: without one, a plain
+    // file states the measured rate and a fragmented one none.
+    par->bit_rate = 0;
+    // Apple's players take only hvc1; the parameter sets are in the sample entry.
+    if (par->codec_id == AV_CODEC_ID_HEVC)
+        par->codec_tag = MKTAG('h', 'v', 'c', '1');
     CodecContextPtr description(avcodec_alloc_context3(nullptr));
     if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
         description->time_base = videoCodecContext_->time_base;
