@@ -50,7 +50,10 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double
     if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
         !OpenVideoStream(codec_id, width, height, rate))
         return false;
-    if (output_->oformat->audio_codec != AV_CODEC_ID_NONE && !audioEncoder_) {
+    // A track that never gets a sample would make players wait for it; a
+    // continued recording keeps one for the old sound and any new sound.
+    const bool continuing = !IsCallbackOutput() && FileExists(files_, finalPath_.c_str());
+    if ((audioInitialised_ || continuing) && !audioEncoder_) {
         if (!OpenAudioEncoder(output_->oformat)) {
             ReleaseAudio();
             return false;
