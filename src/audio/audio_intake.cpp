@@ -73,6 +73,7 @@ bool CMP4Writer::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
 {
     if (!audioFifo_ || !audioEncoder_)
         return false;
+    soundArrived_ = true;
     const int in_samples = bytes / 2;
     const int encoder_rate = audioEncoder_->sample_rate;
     if (audioSampleRate_ == encoder_rate)

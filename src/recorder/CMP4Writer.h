@@ -61,6 +61,7 @@ private:
                                      AVCodecID codec_id);
     void UseStreamParameterSets();
     bool IsCallbackOutput() const;
+    bool IsFragmented() const;
     bool OpenFile();
     bool Init();
     int WriteHeader();
@@ -77,6 +78,7 @@ private:
     bool EncodeFifoFrame();
     bool EncodeAudioFrame(AVFrame *frame);
     void FillAudioGap();
+    void FillSilenceUntilSound();
 
     void ConvertQueuedAudio();
     bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
@@ -129,6 +131,10 @@ private:
     int64_t audioStartOffset_ = 0;
     // Set when an audio step kept failing at close: the rest of the video goes without audio.
     bool audioStopped_ = false;
+    // Whether any of the caller's sound has reached the FIFO, and the silence
+    // that stood in for it until then.
+    bool soundArrived_ = false;
+    uint64_t silenceSamples_ = 0;
     ResamplerPtr rateConverter_;
     int32_t rateConverterInputRate_ = 0;
     PacketPtr videoPacket_;

@@ -58,8 +58,8 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double
             ReleaseAudio();
             return false;
         }
-        const bool plain = fileType_ != 1 && !IsCallbackOutput();
-        audioStartOffset_ = plain ? audioEncoder_->initial_padding : 0;
+        // The priming is hidden by an edit list, in fragmented output too.
+        audioStartOffset_ = audioEncoder_->initial_padding;
     }
     // The recorder interleaves itself: libavformat must not hold video back
     // while the audio stream has no packet yet.
@@ -183,13 +183,22 @@ bool CMP4Writer::IsCallbackOutput() const
     return output_->flags & AVFMT_FLAG_CUSTOM_IO;
 }
 
+// A callback output cannot seek back to write an index: it stays fragmented.
+bool CMP4Writer::IsFragmented() const
+{
+    return fileType_ == 1 || IsCallbackOutput();
+}
+
 int CMP4Writer::WriteHeader()
 {
     setupClosed_ = true;
     AVDictionary *options = nullptr;
-    // A callback output cannot seek back to write an index: it stays fragmented.
-    if (fileType_ == 1 || IsCallbackOutput()) {
-        av_dict_set(&options, "movflags", "frag_keyframe+empty_moov", 0);
+    if (IsFragmented()) {
+        // Moof-relative addressing lets a fragment be read without what came
+        // before it (browsers insist on it). The moov waits for the first
+        // fragment so that it can hold the audio's edit list.
+        av_dict_set(&options, "movflags",
+                    "frag_keyframe+empty_moov+default_base_moof+delay_moov", 0);
         av_dict_set_int(&options, "frag_duration", 200000, 0);
         // Every finished fragment leaves at once, so a killed process leaves a readable file.
         output_->flush_packets = 1;
