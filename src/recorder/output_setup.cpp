@@ -196,9 +196,11 @@ int CMP4Writer::WriteHeader()
     if (IsFragmented()) {
         // Moof-relative addressing lets a fragment be read without what came
         // before it (browsers insist on it). The moov waits for the first
-        // fragment so that it can hold the audio's edit list.
+        // fragment so that it can hold the audio's edit list. FFmpeg's index at
+        // the end would list every fragment as a random-access point: the file
+        // gets its own at close (fragmented_file.cpp), a stream none.
         av_dict_set(&options, "movflags",
-                    "frag_keyframe+empty_moov+default_base_moof+delay_moov", 0);
+                    "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
         av_dict_set_int(&options, "frag_duration", 200000, 0);
         // Every finished fragment leaves at once, so a killed process leaves a readable file.
         output_->flush_packets = 1;
