@@ -24,6 +24,7 @@ constexpr const char *kUsage =
     "usage: recmux record [-i in.h264|in.264|in.hevc|in.265|in.m4v] [-o out.mp4] [--fps N]\n"
     "                     [--fragmented] [--codec h264|h265] [--seconds S] [--callback]\n"
     "                     [--audio FILE --audio-type CODE [--audio-rate HZ] | --no-audio]\n"
+    "                     [--audio-start S]\n"
     "  -i          Annex B input; without it a test pattern is encoded and recorded\n"
     "  -o          output (default recmux-demo.mp4); an existing recording is continued\n"
     "  --fps       frame rate the timestamps are made for (default 25)\n"
@@ -35,6 +36,7 @@ constexpr const char *kUsage =
     "  --audio-type  the recorder's audio type code: 0-11 or 16 (6 G.711 A-law, 7 mu-law)\n"
     "  --audio-rate  sample rate of device audio frames (default 8000; a WAV has its own)\n"
     "  --no-audio  the test pattern without its test tone (1 kHz, G.711 A-law)\n"
+    "  --audio-start  the sound comes only from S seconds on, as from a late microphone\n"
     "       recmux info in.mp4\n"
     "  frame rate, duration, streams and packet count of an MP4\n"
     "       recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
@@ -111,6 +113,10 @@ std::string Parse(int argc, char **argv, Arguments &args)
             if (!ParseNumber(value, 1000, 96000, number) || number != std::floor(number))
                 return "--audio-rate takes a whole number of Hz from 1000 to 96000";
             args.audio_rate = static_cast<int>(number);
+        } else if (flag == "--audio-start") {
+            if (!ParseNumber(value, 0, 3600, number))
+                return "--audio-start takes a number of seconds from 0 to 3600";
+            args.record.audio_start_us = static_cast<uint64_t>(std::llround(number * 1e6));
         } else if (flag == "--codec") {
             if (std::strcmp(value, "h264") == 0)
                 args.codec = VideoCodec::H264;
@@ -130,6 +136,8 @@ std::string Parse(int argc, char **argv, Arguments &args)
         return "--audio needs --audio-type";
     if (!args.audio.empty() && args.no_audio)
         return "--audio and --no-audio exclude each other";
+    if (args.no_audio && args.record.audio_start_us > 0)
+        return "--audio-start and --no-audio exclude each other";
     if (!args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input))
         return "cannot tell the codec of " + args.input + " from its name; give --codec";
     return {};

@@ -48,6 +48,8 @@ expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --
 expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 6.5
 expect 2 "--audio-rate takes a whole number" record --audio a.raw --audio-type 6 --audio-rate 10
 expect 2 "exclude each other" record --audio a.wav --audio-type 6 --no-audio
+expect 2 "--audio-start takes a number" record --audio-start -1
+expect 2 "exclude each other" record --audio-start 2 --no-audio
 
 expect 1 "cannot read missing.h264" record -i missing.h264
 expect 1 "cannot read missing.wav" record --seconds 0.2 -o nowav.mp4 --audio missing.wav \
