@@ -19,16 +19,24 @@ void check(bool condition)
         __builtin_trap();
 }
 
-const std::string &Path()
-{
-    static const std::string path = [] {
+// One scratch file for the whole run, gone when the fuzzer exits.
+struct ScratchFile {
+    std::string path;
+    ScratchFile()
+    {
         char name[] = "/tmp/fuzz_fragmented_XXXXXX";
         const int fd = mkstemp(name);
         check(fd >= 0);
         close(fd);
-        return std::string(name);
-    }();
-    return path;
+        path = name;
+    }
+    ~ScratchFile() { unlink(path.c_str()); }
+};
+
+const std::string &Path()
+{
+    static const ScratchFile file;
+    return file.path;
 }
 
 std::vector<uint8_t> Read(const std::string &path)
