@@ -60,6 +60,9 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, double
         }
         // The priming is hidden by an edit list, in fragmented output too.
         audioStartOffset_ = audioEncoder_->initial_padding;
+    } else if (!audioEncoder_) {
+        // Callers wait for both sides to be announced, even one with nothing to set up.
+        Notify(1, 0);
     }
     // The recorder interleaves itself: libavformat must not hold video back
     // while the audio stream has no packet yet.
