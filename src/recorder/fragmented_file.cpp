@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <fstream>
 #include <vector>
 
 extern "C" {
@@ -20,11 +19,6 @@ constexpr uint64_t kMaxMoofSize = 4u << 20;
 constexpr uint32_t kNonSyncSample = 0x10000;
 
 using Bytes = std::vector<uint8_t>;
-
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr uint32_t FourCc(const char (&name)[5])
 {
@@ -325,17 +319,20 @@ bool ReadFragment(const Bytes &moof, uint64_t offset, Movie &movie)
     return true;
 }
 
-bool ReadAt(std::FILE *file, uint64_t offset, Bytes &out, uint64_t size)
+bool ReadAt(std::fstream &file, uint64_t offset, Bytes &out, uint64_t size)
 {
     out.resize(static_cast<size_t>(size));
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-           std::fread(out.data(), 1, out.size(), file) == out.size();
+    file.seekg(static_cast<std::streamoff>(offset));
+    file.read(reinterpret_cast<char *>(out.data()), static_cast<std::streamsize>(out.size()));
+    return file.good();
 }
 
-bool WriteAt(std::FILE *file, uint64_t offset, const Bytes &data)
+bool WriteAt(std::fstream &file, uint64_t offset, const Bytes &data)
 {
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
-           std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char *>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+    return file.good();
 }
 
 void Patch(Bytes &moov, const Field &field, uint64_t value)
@@ -394,10 +391,14 @@ Bytes RandomAccessIndex(const Movie &movie)
 
 bool FinishFragmentedFile(const char *path)
 {
-    FilePtr file(std::fopen(path, "r+b"));
-    if (!file || fseeko(file.get(), 0, SEEK_END) != 0)
+    std::fstream file;
+    // Only box headers and moofs are read, each after a seek: a buffer would
+    // mostly read media data.
+    file.rdbuf()->pubsetbuf(nullptr, 0);
+    file.open(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!file.seekg(0, std::ios::end))
         return false;
-    const off_t file_size = ftello(file.get());
+    const std::streamoff file_size = file.tellg();
     if (file_size < 0)
         return false;
     const uint64_t size = static_cast<uint64_t>(file_size);
@@ -408,7 +409,7 @@ bool FinishFragmentedFile(const char *path)
     uint64_t at = 0;
     while (size - at >= 8) {
         Bytes header;
-        if (!ReadAt(file.get(), at, header, std::min<uint64_t>(16, size - at)))
+        if (!ReadAt(file, at, header, std::min<uint64_t>(16, size - at)))
             return false;
         uint64_t box_size = ReadBe(header.data(), 4);
         uint64_t header_size = 8;
@@ -422,12 +423,12 @@ bool FinishFragmentedFile(const char *path)
         const uint64_t body_size = box_size - header_size;
         if (type == FourCc("moov")) {
             if (!moov.empty() || body_size > kMaxMoovSize ||
-                !ReadAt(file.get(), at + header_size, moov, body_size) || !ReadMovie(moov, movie))
+                !ReadAt(file, at + header_size, moov, body_size) || !ReadMovie(moov, movie))
                 return false;
             moov_body = at + header_size;
         } else if (type == FourCc("moof")) {
             if (moov.empty() || body_size > kMaxMoofSize ||
-                !ReadAt(file.get(), at + header_size, buffer, body_size) ||
+                !ReadAt(file, at + header_size, buffer, body_size) ||
                 !ReadFragment(buffer, at, movie))
                 return false;
         } else if (type == FourCc("mfra")) {
@@ -438,8 +439,8 @@ bool FinishFragmentedFile(const char *path)
     if (moov.empty() || at != size)
         return false;
     PatchDurations(moov, movie);
-    return WriteAt(file.get(), moov_body, moov) && WriteAt(file.get(), size, RandomAccessIndex(movie)) &&
-           std::fflush(file.get()) == 0;
+    return WriteAt(file, moov_body, moov) && WriteAt(file, size, RandomAccessIndex(movie)) &&
+           file.flush().good();
 }
 
 }  // namespace recmux
