@@ -114,7 +114,8 @@ def split_stream(data):
     return data[:moov.end], fragments
 
 
-def check_boxes(name, data, fragmented, codec, with_sound):
+def check_boxes(name, path, fragmented, codec, with_sound):
+    data = open(path, "rb").read()
     handlers = sorted(mp4_boxes.tracks(data).values())
     check(handlers == (["soun", "vide"] if with_sound else ["vide"]),
           "%s: tracks %s" % (name, handlers))
@@ -124,6 +125,14 @@ def check_boxes(name, data, fragmented, codec, with_sound):
     if fragmented:
         check(entry not in rates, "%s: a fragmented file states a video bit rate %s" %
               (name, rates.get(entry)))
+    for kind, stream in ((entry, "v:0"), ("mp4a", "a:0")):
+        if kind in rates:
+            sizes = run(["ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+                         "packet=size", "-of", "default=nw=1:nk=1", path]).stdout.split()
+            measured = sum(int(size) for size in sizes) * 8 / SECONDS
+            check(all(abs(rate - measured) <= 0.25 * measured for rate in rates[kind][1:]),
+                  "%s: %s states %s bit/s, the stream has %d" % (name, kind, rates[kind][1:],
+                                                              measured))
     if not fragmented or name.startswith("stream"):
         return
     _, fragments = split_stream(data)
@@ -141,8 +150,7 @@ def check_boxes(name, data, fragmented, codec, with_sound):
 
 
 def check_recording(name, path, fragmented, codec, with_sound, reference):
-    data = open(path, "rb").read()
-    check_boxes(name, data, fragmented, codec, with_sound)
+    check_boxes(name, path, fragmented, codec, with_sound)
     duration, audio_streams = discovered(path)
     check(duration is not None and abs(duration - SECONDS) <= 0.1,
           "%s: gst-discoverer reports %s s for %d s" % (name, duration, SECONDS))
@@ -191,7 +199,7 @@ def main():
                          (name, len(reference))):
                 continue
             if name.startswith("stream"):
-                check_boxes(name, open(path, "rb").read(), fragmented, codec, with_sound)
+                check_boxes(name, path, fragmented, codec, with_sound)
                 check_join(name, path, reference)
             else:
                 check_recording(name, path, fragmented, codec, with_sound, reference)
