@@ -283,6 +283,12 @@ bool ReadTrackFragment(const Bytes &moof, const Box &traf, uint64_t moof_offset,
         r.Take(flags & 0x01 ? 4 : 0);
         const uint32_t first_flags = flags & 0x04 ? static_cast<uint32_t>(r.Take(4)) : 0;
         for (uint64_t i = 0; i < count && r.Ok(); i++) {
+            // Samples without fields of their own all take the defaults: a
+            // count of billions is not visited one by one.
+            if (i > 0 && !(flags & 0xf00)) {
+                duration += (count - i) * default_duration;
+                break;
+            }
             duration += flags & 0x100 ? r.Take(4) : default_duration;
             r.Take(flags & 0x200 ? 4 : 0);
             const uint32_t sample_flags = flags & 0x400 ? static_cast<uint32_t>(r.Take(4))
