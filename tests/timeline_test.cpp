@@ -3,6 +3,7 @@
 // sound, plain and fragmented, through the exported functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -187,7 +188,8 @@ Probed Probe(const std::string &path)
             p.video_start = s;
             p.video_end = e;
         } else {
-            p.audio_start = s;
+            // The encoder's priming may lie before 0, hidden by an edit list.
+            p.audio_start = std::max(s, 0.0);
             p.audio_end = e;
         }
     }

@@ -35,7 +35,7 @@ constexpr const char *kUsage =
     "\n"
     "recmux record [-i INPUT] [-o out.mp4] [--fps N] [--fragmented] [--codec h264|h265]\n"
     "              [--seconds S] [--callback] [--audio FILE --audio-type CODE\n"
-    "              [--audio-rate HZ] | --no-audio]\n"
+    "              [--audio-rate HZ] | --no-audio] [--audio-start S]\n"
     "  -i          an Annex B stream (.h264 .264 .hevc .h265 .265 .m4v, or any name with\n"
     "              --codec), or a capture in any container FFmpeg reads (MPEG-TS,\n"
     "              Matroska, MP4...) with H.264/H.265 video and G.711 audio, recorded with\n"
@@ -50,6 +50,7 @@ constexpr const char *kUsage =
     "  --audio-type  the recorder's audio type code: 0-11 or 16 (6 G.711 A-law, 7 mu-law)\n"
     "  --audio-rate  sample rate of device audio frames (default 8000; a WAV has its own)\n"
     "  --no-audio  the test pattern without its test tone (1 kHz, G.711 A-law)\n"
+    "  --audio-start  the sound comes only from S seconds on, as from a late microphone\n"
     "\n"
     "recmux info [--json] in.mp4\n"
     "  frame rate, duration, streams and packet counts of an MP4 (--json: one JSON object)\n"
@@ -145,6 +146,10 @@ std::string Parse(int argc, char **argv, Arguments &args)
             if (!ParseNumber(value, 1000, 96000, number) || number != std::floor(number))
                 return "--audio-rate takes a whole number of Hz from 1000 to 96000";
             args.audio_rate = static_cast<int>(number);
+        } else if (flag == "--audio-start") {
+            if (!ParseNumber(value, 0, 3600, number))
+                return "--audio-start takes a number of seconds from 0 to 3600";
+            args.record.audio_start_us = static_cast<uint64_t>(std::llround(number * 1e6));
         } else if (flag == "--codec") {
             if (std::strcmp(value, "h264") == 0)
                 args.codec = VideoCodec::H264;
@@ -166,6 +171,8 @@ std::string Parse(int argc, char **argv, Arguments &args)
         return "--audio and --no-audio exclude each other";
     if (IsCapture(args) && args.fps_given)
         return "--fps does not apply to a capture: it has its own timestamps";
+    if (args.no_audio && args.record.audio_start_us > 0)
+        return "--audio-start and --no-audio exclude each other";
     return {};
 }
 

@@ -48,7 +48,8 @@ struct Counts {
 // device would send it once that stretch of sound is complete.
 class AudioFeed {
 public:
-    AudioFeed(recmux_writer *writer, AudioSource *audio) : writer_(writer), audio_(audio)
+    AudioFeed(recmux_writer *writer, AudioSource *audio, uint64_t start_us)
+        : writer_(writer), audio_(audio), start_us_(start_us)
     {
         pending_ = audio_ && audio_->Next(frame_);
     }
@@ -56,9 +57,11 @@ public:
     void Until(uint64_t until_us, Counts &counts)
     {
         while (pending_ && Pts() < until_us) {
-            recmux_writer_write_audio(writer_, frame_.bytes.data(),
-                                      static_cast<uint32_t>(frame_.bytes.size()), Pts());
-            counts.audio_passed++;
+            if (frame_.offset_us >= start_us_) {
+                recmux_writer_write_audio(writer_, frame_.bytes.data(),
+                                          static_cast<uint32_t>(frame_.bytes.size()), Pts());
+                counts.audio_passed++;
+            }
             pending_ = audio_->Next(frame_);
         }
         counts.audio_left = pending_;
@@ -69,6 +72,7 @@ private:
 
     recmux_writer *writer_;
     AudioSource *audio_;
+    uint64_t start_us_;
     AudioFrame frame_;
     bool pending_ = false;
 };
@@ -81,10 +85,12 @@ uint64_t VideoPts(uint64_t frame, int fps)
 // Audio that starts with a video frame goes in after it: the recorder drops
 // audio until it has accepted the first key frame. A capture brings its own
 // timestamps; the others are made from the frame rate.
-Counts Feed(recmux_writer *writer, FrameSource &source, AudioSource *audio, int fps)
+Counts Feed(recmux_writer *writer, FrameSource &source, AudioSource *audio,
+            const RecordOptions &options)
 {
+    const int fps = options.fps;
     Counts counts;
-    AudioFeed audio_feed(writer, audio);
+    AudioFeed audio_feed(writer, audio, options.audio_start_us);
     Progress progress("recording");
     uint64_t next_pts = VideoPts(0, fps);
     AccessUnit unit;
@@ -163,7 +169,7 @@ int Record(const RecordOptions &options, FrameSource &source, AudioSource *audio
         std::printf("audio type %d at %d Hz from %s\n", audio->Code(), audio->Rate(),
                     audio->Describe().c_str());
     }
-    const Counts counts = Feed(writer, source, audio, options.fps);
+    const Counts counts = Feed(writer, source, audio, options);
     std::printf("frames passed: %" PRIu64 ", accepted: %" PRIu64 "\n", counts.passed,
                 counts.accepted);
     if (audio)

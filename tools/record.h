@@ -1,6 +1,7 @@
 // The record command: feeds a frame source to a recorder and says what it wrote.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "audio_source.h"
@@ -13,6 +14,7 @@ struct RecordOptions {
     int fps = 25;
     bool fragmented = false;
     bool callback = false;  // through the write callback into the output file
+    uint64_t audio_start_us = 0;  // sound before this is never passed
 };
 
 // The process exit status: 0 when at least one frame was accepted. audio,

@@ -83,6 +83,7 @@ bool CMP4Writer::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
 {
     if (!audioFifo_ || !audioEncoder_)
         return false;
+    soundArrived_ = true;
     const int64_t silence = audioPlacement_.SilenceBefore(NextAudioTime());
     if (silence > 0 && !AppendSilence(silence))
         return false;

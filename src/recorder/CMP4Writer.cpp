@@ -1,5 +1,6 @@
 #include "recorder/CMP4Writer.h"
 
+#include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
 #include "recorder/recovery.h"
 
@@ -90,6 +91,7 @@ bool CMP4Writer::Close()
         return false;
     // A callback output has no url: it is never finalised.
     const std::string working = output_->url ? output_->url : "";
+    const bool fragmented = IsFragmented();
     EnsureOutputOpen();
     DrainVideoQueue();
     DrainAudio();
@@ -105,8 +107,10 @@ bool CMP4Writer::Close()
     }
     ReleaseVideo();
     ReleaseAudio();
-    CloseOutputIo();
+    const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
+    if (!working.empty() && fragmented && finished)
+        FinishFragmentedFile(working.c_str());
     if (!working.empty())
         FinaliseFile(working);
     return true;

@@ -65,6 +65,7 @@ private:
                                      AVCodecID codec_id);
     void UseStreamParameterSets();
     bool IsCallbackOutput() const;
+    bool IsFragmented() const;
     bool OpenFile();
     bool Init();
     int WriteHeader();
@@ -82,6 +83,7 @@ private:
     void DrainAudio();
     bool EncodeAudioFrame(AVFrame *frame);
     void FillAudioGap(int64_t video_end_ticks);
+    void FillSilenceUntilSound();
 
     void ConvertQueuedAudio();
     bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
@@ -144,6 +146,9 @@ private:
     int64_t audioStartOffset_ = 0;
     // Set when an audio step kept failing at close: the rest of the video goes without audio.
     bool audioStopped_ = false;
+    // Whether any of the caller's sound has reached the FIFO; silence stands in
+    // for it until then in fragmented output.
+    bool soundArrived_ = false;
     ResamplerPtr rateConverter_;
     int32_t rateConverterInputRate_ = 0;
     PacketPtr videoPacket_;

@@ -46,13 +46,19 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
     if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
         !OpenVideoStream(codec_id, width, height, rate))
         return false;
-    if (output_->oformat->audio_codec != AV_CODEC_ID_NONE && !audioEncoder_) {
+    // A track that never gets a sample would make players wait for it; a
+    // continued recording keeps one for the old sound and any new sound.
+    const bool continuing = !IsCallbackOutput() && FileExists(files_, finalPath_.c_str());
+    if ((audioInitialised_ || continuing) && !audioEncoder_) {
         if (!OpenAudioEncoder(output_->oformat)) {
             ReleaseAudio();
             return false;
         }
-        const bool plain = fileType_ != 1 && !IsCallbackOutput();
-        audioStartOffset_ = plain ? audioEncoder_->initial_padding : 0;
+        // The priming is hidden by an edit list, in fragmented output too.
+        audioStartOffset_ = audioEncoder_->initial_padding;
+    } else if (!audioEncoder_) {
+        // Callers wait for both sides to be announced, even one with nothing to set up.
+        Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY);
     }
     // The recorder interleaves itself: libavformat must not hold video back
     // while the audio stream has no packet yet.
@@ -161,6 +167,12 @@ void CMP4Writer::UseStreamParameterSets()
     }
     // Packets carry pts = dts: the file announces no reordering.
     par->video_delay = 0;
+    // The describing encoder's rate is not the stream's: without one, a plain
+    // file states the measured rate and a fragmented one none.
+    par->bit_rate = 0;
+    // Apple's players take only hvc1; the parameter sets are in the sample entry.
+    if (par->codec_id == AV_CODEC_ID_HEVC)
+        par->codec_tag = MKTAG('h', 'v', 'c', '1');
     CodecContextPtr description(avcodec_alloc_context3(nullptr));
     if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
         description->time_base = AVRational{1, FrameTimeline::kTicksPerSecond};
@@ -173,13 +185,24 @@ bool CMP4Writer::IsCallbackOutput() const
     return output_->flags & AVFMT_FLAG_CUSTOM_IO;
 }
 
+// A callback output cannot seek back to write an index: it stays fragmented.
+bool CMP4Writer::IsFragmented() const
+{
+    return fileType_ == 1 || IsCallbackOutput();
+}
+
 int CMP4Writer::WriteHeader()
 {
     setupClosed_ = true;
     AVDictionary *options = nullptr;
-    // A callback output cannot seek back to write an index: it stays fragmented.
-    if (fileType_ == 1 || IsCallbackOutput()) {
-        av_dict_set(&options, "movflags", "frag_keyframe+empty_moov", 0);
+    if (IsFragmented()) {
+        // Moof-relative addressing lets a fragment be read without what came
+        // before it (browsers insist on it). The moov waits for the first
+        // fragment so that it can hold the audio's edit list. FFmpeg's index at
+        // the end would list every fragment as a random-access point: the file
+        // gets its own at close (fragmented_file.cpp), a stream none.
+        av_dict_set(&options, "movflags",
+                    "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
         av_dict_set_int(&options, "frag_duration", 200000, 0);
         // Every finished fragment leaves at once, so a killed process leaves a readable file.
         output_->flush_packets = 1;

@@ -33,6 +33,7 @@ bool CMP4Writer::WriteInterleaved(uint32_t budget)
     if (!headerWritten_ || waitingForKey_)
         return false;
     ConvertQueuedAudio();
+    FillSilenceUntilSound();
     uint32_t written = 0;
     uint32_t audio_budget = kAudioPacketsPerCall;
     for (uint32_t step = 0; step < budget; step++) {

@@ -56,6 +56,8 @@ expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --
 expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 6.5
 expect 2 "--audio-rate takes a whole number" record --audio a.raw --audio-type 6 --audio-rate 10
 expect 2 "exclude each other" record --audio a.wav --audio-type 6 --no-audio
+expect 2 "--audio-start takes a number" record --audio-start -1
+expect 2 "exclude each other" record --audio-start 2 --no-audio
 
 expect 2 "give encode, decode or transcode" voice encode in.wav
 expect 2 "the voice commands are encode, decode and transcode" voice play in out
