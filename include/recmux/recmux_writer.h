@@ -105,14 +105,18 @@ typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, in
 /* Opens a recorder writing to a file.
  *
  * path must end in ".mp4" (any case); it is read as UTF-8 bytes. The
- * recording goes to path + ".tmp" (a stale one from a crash is removed first)
- * and replaces path at recmux_writer_close. When path holds a recording
- * already, it is continued: its packets are copied into the new file here,
- * and the new frames follow them.
+ * recording goes to path + ".tmp" and replaces path at recmux_writer_close.
+ * When path holds a recording already, it is continued: its packets are
+ * copied into the new file here, and the new frames follow them. A recording
+ * that a crash left at path + ".tmp" is kept: it becomes path and is
+ * continued, or, when path exists too, it is moved beside it as
+ * NAME.recovered.mp4 (NAME.recovered-2.mp4, ...; nothing is replaced); a
+ * stale working file that does not read back is removed.
  *
  * Returns a new recorder, or NULL when path is NULL, does not end in ".mp4",
- * the output cannot be set up, or path exists but is not an H.264, H.265 or
- * MPEG-4 recording that can be continued (the file is then left as it is). */
+ * the output cannot be set up, path exists but is not an H.264, H.265 or
+ * MPEG-4 recording that can be continued (the file is then left as it is), or
+ * a crash survivor can be moved to no name. */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
 
 /* Opens a recorder that hands fragmented MP4 to write instead of a file.
@@ -152,7 +156,10 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, 
  * the device in Hz. The recording is mono 16-bit whatever channels and
  * bits_per_sample say; a value of 0 or less keeps the default (mono, 8000 Hz,
  * 16 bits). The sound is recorded as AAC. Returns 1 on every call after the
- * first, which changes nothing. */
+ * first, which changes nothing, and when it comes after the output has opened
+ * (about 0.3 s of frames after the first key frame) without a track for the
+ * sound: a recording has an audio track only when its audio was declared
+ * before then (or when it continues a recording). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, int32_t audio_type,
                                                          int32_t channels, int32_t sample_rate,
                                                          int32_t bits_per_sample);
@@ -162,16 +169,22 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * call returns. Without recmux_writer_init_video the codec and picture size
  * come from the first key frame. Returns 1, and keeps nothing, for a frame
  * before the first key frame (or a first key frame whose picture size cannot
- * be read), NULL data with a size, a size above INT32_MAX, or a recorder whose
- * output set-up failed for good. */
+ * be read), for a key frame of another codec than the recording's and the
+ * frames after it up to a key frame of the recording's codec, for NULL data
+ * with a size, a size above INT32_MAX, and once the recording can no longer be
+ * written (its output set-up failed for good). The frame's time in the file is
+ * pts relative to the first frame's, with arrival jitter taken out (README,
+ * "Time"). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
 
 /* Writes device audio of the type given to recmux_writer_init_audio: a run of
  * voice frames of one length (zk_voice.h), or headerless payload, which is
  * carried over between calls. The bytes are copied before the call returns.
- * Audio before the first accepted key frame is dropped; the call still
- * returns 0. */
+ * pts (microseconds, the video's clock) places the sound against the video;
+ * 0 or a repeated value leaves it placed by its sample count. Audio before the
+ * first accepted key frame is dropped; the call still returns 0. Returns 1 once
+ * the recording can no longer be written. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts);
 
