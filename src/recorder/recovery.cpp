@@ -17,7 +17,12 @@ std::string RecoveredName(const std::string &final_path, int n)
     const bool mp4 = platform::AsciiCaseCompare(final_path.c_str() + dot, ".mp4") == 0;
     const std::string stem = mp4 ? final_path.substr(0, dot) : final_path;
     const std::string extension = mp4 ? final_path.substr(dot) : ".mp4";
-    return stem + ".recovered" + (n > 1 ? "-" + std::to_string(n) : "") + extension;
+    std::string name = stem + ".recovered";
+    if (n > 1) {
+        name += '-';
+        name += std::to_string(n);
+    }
+    return name + extension;
 }
 
 }  // namespace
