@@ -127,13 +127,14 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
     const bool copied =
         ReadPackets(final_path, [&](const uint8_t *data, int32_t size, int32_t media_type,
                                     int32_t key, const CMP4Reader &reader) {
-            const int64_t ticks = av_rescale(reader.PacketTime(), FrameTimeline::kTicksPerSecond,
-                                             1000000);
+            const int64_t ticks = av_rescale_q(reader.PacketTime(), AV_TIME_BASE_Q,
+                                               FrameTimeline::kTimeBase);
             // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
             if (media_type == 0 && WriteVideoPacketAt(data, size, ticks, 0, key)) {
-                const int64_t duration = av_rescale(reader.PacketDuration(),
-                                                    FrameTimeline::kTicksPerSecond, 1000000);
-                end_ticks = lastVideoTicks_ + (duration > 0 ? duration : std::llround(timeline_.StepTicks()));
+                const int64_t duration = av_rescale_q(reader.PacketDuration(), AV_TIME_BASE_Q,
+                                                      FrameTimeline::kTimeBase);
+                end_ticks = lastVideoTicks_ +
+                            (duration > 0 ? duration : std::llround(timeline_.StepTicks()));
                 Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
             } else if (media_type == 1 && WriteAudioPacket(data, size)) {
                 Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audioSamplePosition_));
@@ -156,11 +157,10 @@ void CMP4Writer::FillAudioGap(int64_t video_end_ticks)
 {
     if (!audioFifo_ || !audioEncoder_)
         return;
-    const AVRational kTicksBase{1, FrameTimeline::kTicksPerSecond};
     const int n = audioEncoder_->frame_size;
     std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
     // The encoder holds its first frame back: allow it one frame without a packet.
-    for (int idle = 0; idle < 2 && av_compare_ts(video_end_ticks, kTicksBase,
+    for (int idle = 0; idle < 2 && av_compare_ts(video_end_ticks, FrameTimeline::kTimeBase,
                                                  static_cast<int64_t>(audioSamplePosition_),
                                                  audioEncoder_->time_base) > 0;) {
         if (!AppendToFifo(silence.data(), n))

@@ -122,7 +122,7 @@ AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&en
     DescribeVideo(context.get(), output, codec_id, width, height, rate);
     if (avcodec_parameters_from_context(stream->codecpar, context.get()) < 0)
         return nullptr;
-    stream->time_base = AVRational{1, FrameTimeline::kTicksPerSecond};
+    stream->time_base = FrameTimeline::kTimeBase;
     stream->avg_frame_rate = rate;
     return stream;
 }
@@ -175,7 +175,7 @@ void CMP4Writer::UseStreamParameterSets()
         par->codec_tag = MKTAG('h', 'v', 'c', '1');
     CodecContextPtr description(avcodec_alloc_context3(nullptr));
     if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
-        description->time_base = AVRational{1, FrameTimeline::kTicksPerSecond};
+        description->time_base = FrameTimeline::kTimeBase;
         videoCodecContext_ = std::move(description);
     }
 }

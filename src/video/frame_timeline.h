@@ -18,6 +18,7 @@ namespace recmux {
 class FrameTimeline {
 public:
     static constexpr int kTicksPerSecond = 90000;
+    static constexpr AVRational kTimeBase{1, kTicksPerSecond};
 
     // Every accepted frame, in arrival order; frames are stamped later.
     void Learn(uint64_t pts);

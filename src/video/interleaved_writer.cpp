@@ -20,7 +20,7 @@ bool CMP4Writer::AudioDue() const
 {
     return !audioStopped_ && audioFifo_ && audioEncoder_ &&
            av_audio_fifo_size(audioFifo_.get()) >= audioEncoder_->frame_size &&
-           av_compare_ts(VideoEndTicks(), AVRational{1, FrameTimeline::kTicksPerSecond},
+           av_compare_ts(VideoEndTicks(), FrameTimeline::kTimeBase,
                          static_cast<int64_t>(audioSamplePosition_),
                          audioEncoder_->time_base) > 0;
 }
@@ -76,7 +76,7 @@ bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t t
     packet->flags = isKey ? AV_PKT_FLAG_KEY : 0;
     if (videoStream_->time_base.den == 0)
         videoStream_->time_base = AVRational{1, 90000};
-    av_packet_rescale_ts(packet, AVRational{1, FrameTimeline::kTicksPerSecond},
+    av_packet_rescale_ts(packet, FrameTimeline::kTimeBase,
                          videoStream_->time_base);
     const int result = av_interleaved_write_frame(output_.get(), packet);
     av_packet_unref(packet);
