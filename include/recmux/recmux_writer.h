@@ -89,6 +89,13 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
 #define RECMUX_MSG_AUDIO_RESAMPLER 5  /*   the resampler was not made */
 #define RECMUX_MSG_COPIED_VIDEO 2     /* continuing: value = video frames copied so far */
 #define RECMUX_MSG_COPIED_AUDIO 3     /* continuing: value = audio sample position after a frame */
+#define RECMUX_MSG_OUTPUT_FAILED 4    /* the output failed for good, sent once; every later frame is
+                                       * refused (1) and close returns 1: */
+#define RECMUX_MSG_OUTPUT_SETUP 0     /*   the file could not be created, its header not written, or
+                                       *   the recording under the final name not continued */
+#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system refused,
+                                       *   or the write callback returned an error */
+#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the working file could not take the final name */
 
 /* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
  * buf belongs to the library and is valid only during the call. Return
@@ -97,9 +104,9 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
  * calls and recmux_writer_close. */
 typedef int (*recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
 
-/* Set-up and progress messages: category is one of RECMUX_MSG_VIDEO,
- * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO, value as
- * listed with it. The result is ignored. */
+/* Set-up, progress and failure messages: category is one of RECMUX_MSG_VIDEO,
+ * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO,
+ * RECMUX_MSG_OUTPUT_FAILED, value as listed with it. The result is ignored. */
 typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, int32_t value);
 
 /* Opens a recorder writing to a file.
@@ -163,7 +170,8 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * come from the first key frame. Returns 1, and keeps nothing, for a frame
  * before the first key frame (or a first key frame whose picture size cannot
  * be read), NULL data with a size, a size above INT32_MAX, or a recorder whose
- * output set-up failed for good. */
+ * output failed for good (RECMUX_MSG_OUTPUT_FAILED): from the call that found
+ * it out, every frame is refused and nothing more is queued. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
 
@@ -171,7 +179,7 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer,
  * voice frames of one length (zk_voice.h), or headerless payload, which is
  * carried over between calls. The bytes are copied before the call returns.
  * Audio before the first accepted key frame is dropped; the call still
- * returns 0. */
+ * returns 0. Returns 1 once the output failed for good, as write_video. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts);
 
@@ -190,9 +198,17 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_end_pts(recmux_writer *writer,
 /* Writes what is still queued, finishes the MP4, destroys the recorder and sets
  * *writer to NULL. A file recording replaces the file at its path only if it
  * holds video and reads back as MP4; otherwise it is deleted and an older file
- * stays as it was (the result is 0 all the same). Returns 1, destroying
- * nothing, when writer or *writer is NULL or when called from a callback of
- * this recorder. */
+ * stays as it was.
+ *
+ * Returns 0 when the recording was kept whole (or held no video, and so left
+ * nothing). Returns 1, and still destroys the recorder and sets *writer to
+ * NULL, when the recording was lost or cut short: the output failed for good
+ * (RECMUX_MSG_OUTPUT_FAILED) or frames given could not be written. What reached
+ * the disk of a fragmented file recording is kept under the final name if it
+ * reads back; a plain one is lost (its index is written at close), and an
+ * older file stays as it was. Returns 1, destroying nothing and leaving
+ * *writer as it is, when writer or *writer is NULL or when called from a
+ * callback of this recorder. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_close(recmux_writer **writer);
 
 #ifdef __cplusplus

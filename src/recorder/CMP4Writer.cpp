@@ -90,36 +90,55 @@ bool CMP4Writer::Close()
         return false;
     // A callback output has no url: it is never finalised.
     const std::string working = output_->url ? output_->url : "";
-    EnsureOutputOpen();
+    // Frames that could not be written are a recording lost.
+    if (!EnsureOutputOpen() && videoQueue_.Size() != 0)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
     DrainVideoQueue();
     DrainAudio();
     resampler_.reset();
     if (!output_)
         return true;
-    if (headerWritten_) {
+    if (headerWritten_ && !outputFailed_) {
         if (audioEncoder_)
             FlushEncoder(audioEncoder_.get());
         if (videoCodecContext_)
             FlushEncoder(videoCodecContext_.get());
-        av_write_trailer(output_.get());
+        // The trailer flushes the I/O context and returns its error.
+        OutputTook(av_write_trailer(output_.get()));
     }
     ReleaseVideo();
     ReleaseAudio();
     CloseOutputIo();
     output_.reset();
-    if (!working.empty())
-        FinaliseFile(working);
+    if (!working.empty() && !FinaliseFile(working))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
     return true;
 }
 
 // A recording without a single video frame is not published: a track-less file
-// under the final name could never be continued.
-void CMP4Writer::FinaliseFile(const std::string &working)
+// under the final name could never be continued. What a failed output left is
+// published when it reads back (a fragmented file up to its last fragment).
+bool CMP4Writer::FinaliseFile(const std::string &working)
 {
     if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
-        FinaliseRecording(files_, working.c_str(), finalPath_.c_str());
-    else
-        DeleteRecordingFile(files_, working.c_str());
+        return FinaliseRecording(files_, working.c_str(), finalPath_.c_str()) == 0;
+    DeleteRecordingFile(files_, working.c_str());
+    return true;
+}
+
+void CMP4Writer::MarkOutputFailed(int32_t reason)
+{
+    if (outputFailed_)
+        return;
+    outputFailed_ = true;
+    Notify(RECMUX_MSG_OUTPUT_FAILED, reason);
+}
+
+bool CMP4Writer::OutputTook(int result)
+{
+    if (output_ && output_->pb && output_->pb->error < 0)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+    return result >= 0 && !outputFailed_;
 }
 
 // Frames can only leave the queue once the header is written; without it they

@@ -41,6 +41,7 @@ public:
     bool SetMsgNotify(void *user, MsgNotifyCallback notify) override;
     bool GetBeginPts(uint64_t *pts) override;
     bool GetEndPts(uint64_t *pts) override;
+    bool Kept() override { return !outputFailed_; }
 
     int32_t FileType() const { return fileType_; }
     int32_t BufferedAudioSamples() const
@@ -53,8 +54,12 @@ private:
     bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
     bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
-    // The set-up ended without a header: nothing given now could ever be written.
-    bool CannotWrite() const { return setupClosed_ && !headerWritten_; }
+    // The set-up ended without a header, or the output broke: nothing given now could ever be written.
+    bool CannotWrite() const { return (setupClosed_ && !headerWritten_) || outputFailed_; }
+    // The output is broken for good: told once, and every later frame is refused.
+    void MarkOutputFailed(int32_t reason);
+    // Whether the output took what was just written; FFmpeg keeps a write error in the I/O context.
+    bool OutputTook(int result);
 
     bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
     bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
@@ -100,7 +105,7 @@ private:
     bool WriteAudioPacket(const uint8_t *data, int32_t size);
     void DrainVideoQueue();
     void FlushEncoder(AVCodecContext *context);
-    void FinaliseFile(const std::string &working);
+    bool FinaliseFile(const std::string &working);
     void Notify(int32_t category, int32_t value);
 
     bool ReleaseVideo();
@@ -125,6 +130,7 @@ private:
     bool waitingForKey_ = true;
     // No set-up is tried again: a header was attempted, or the final file cannot be continued.
     bool setupClosed_ = false;
+    bool outputFailed_ = false;
     int32_t videoCodec_ = 0;
     // The recording's codec is known (continued file, InitVideo with a size, or
     // the first key frame): one of another codec would ruin its track.

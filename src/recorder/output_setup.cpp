@@ -199,6 +199,7 @@ bool CMP4Writer::OpenFile()
         return false;
     }
     if (avio_open(&output_->pb, output_->url, AVIO_FLAG_WRITE) < 0) {
+        setupClosed_ = true;
         CloseOutputIo();
         return false;
     }

@@ -26,13 +26,12 @@ bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t
 bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key)
 {
     CallLock::Guard guard(callLock_);
-    if (!guard || !output_)
+    if (!guard || !output_ || CannotWrite())
         return false;
     if ((!data && size != 0) || size > INT32_MAX)
         return false;
-    // Once the set-up has failed for good nothing can be written: refuse rather
-    // than queue without bound. Frames of another codec would ruin the track.
-    if (CannotWrite() || !KeepsRecordingCodec(data, size, key))
+    // Frames of another codec would ruin the track.
+    if (!KeepsRecordingCodec(data, size, key))
         return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, pts, key))
         return false;
@@ -91,6 +90,9 @@ bool CMP4Writer::EnsureOutputOpen()
 {
     if (!headerWritten_)
         headerWritten_ = OpenOutput(videoCodec_, width_, height_, timeline_.FrameRate());
+    // A header tried and failed is never tried again.
+    if (!headerWritten_ && setupClosed_)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
     return headerWritten_;
 }
 
