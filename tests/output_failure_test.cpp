@@ -152,6 +152,8 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
     ASSERT_EQ(TenSeconds().size(), 250u);
     TempDir dir;
     const std::string path = dir.Path("cam.mp4");
+    // Others may look into the folder, not write to it.
+    chmod(dir.Path("").c_str(), 0755);
     const int result = InChild([&] {
         // Root writes anywhere: the child becomes nobody.
         const bool root = geteuid() == 0;

@@ -111,15 +111,18 @@ typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, in
 
 /* Opens a recorder writing to a file.
  *
- * path must end in ".mp4" (any case); it is read as UTF-8 bytes. The
- * recording goes to path + ".tmp" (a stale one from a crash is removed first)
- * and replaces path at recmux_writer_close. When path holds a recording
- * already, it is continued: its packets are copied into the new file here,
- * and the new frames follow them.
+ * path must end in ".mp4" (any case); its bytes are the name, UTF-8 or not.
+ * The recording goes to path + ".tmp" (a stale one from a crash is removed
+ * first), created when the output opens, never over a file or through a
+ * symlink, and replaces path by a rename at recmux_writer_close. When path
+ * holds a recording already, it is continued: its packets are copied into the
+ * new file here, and the new frames follow them.
  *
  * Returns a new recorder, or NULL when path is NULL, does not end in ".mp4",
- * the output cannot be set up, or path exists but is not an H.264, H.265 or
- * MPEG-4 recording that can be continued (the file is then left as it is). */
+ * path or path + ".tmp" is there but not a regular file (a FIFO, device,
+ * directory, or a symlink at the working name), the output cannot be set up,
+ * or path exists but is not an H.264, H.265 or MPEG-4 recording that can be
+ * continued (the file is then left as it is). */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
 
 /* Opens a recorder that hands fragmented MP4 to write instead of a file.

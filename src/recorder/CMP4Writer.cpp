@@ -28,6 +28,11 @@ bool CMP4Writer::Open(const char *path)
     endPts_ = 0;
     finalPath_ = path;
     const std::string working = finalPath_ + ".tmp";
+    // A FIFO would block every read, a directory or device take no recording,
+    // and a symlink at the working name could redirect it: refused at once.
+    if (!platform::AbsentOrRegular(path, true) ||
+        !platform::AbsentOrRegular(working.c_str(), false))
+        return false;
     // A crash survivor moved to the final name is continued below, like any recording.
     if (!ClearWorkingName(files_, working, finalPath_))
         return false;
@@ -120,6 +125,9 @@ bool CMP4Writer::Close()
 // published when it reads back (a fragmented file up to its last fragment).
 bool CMP4Writer::FinaliseFile(const std::string &working)
 {
+    // Whatever has taken the working name since is not ours to publish or delete.
+    if (!platform::IsSameFile(working.c_str(), workingFile_))
+        return videoFrameCount_ == 0;
     if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
         return FinaliseRecording(files_, working.c_str(), finalPath_.c_str()) == 0;
     DeleteRecordingFile(files_, working.c_str());

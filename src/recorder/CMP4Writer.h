@@ -6,6 +6,7 @@
 
 #include "audio/device_audio.h"
 #include "platform/file_ops.h"
+#include "platform/regular_files.h"
 #include "recorder/IWriter.h"
 #include "recorder/av_ptr.h"
 #include "recorder/call_guard.h"
@@ -54,7 +55,8 @@ private:
     bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
     bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
-    // The set-up ended without a header, or the output broke: nothing given now could ever be written.
+    // The set-up ended without a header, or the output broke: nothing given
+    // now could ever be written.
     bool CannotWrite() const { return (setupClosed_ && !headerWritten_) || outputFailed_; }
     // The output is broken for good: told once, and every later frame is refused.
     void MarkOutputFailed(int32_t reason);
@@ -167,6 +169,7 @@ private:
     int64_t audioNextSample_ = 0;
     std::vector<uint8_t> parameterSets_;
     std::string finalPath_;
+    platform::FileIdentity workingFile_;
     int32_t fileType_ = 0;
     AvBufferPtr ioBuffer_;
     int32_t ioBufferSize_ = 0x100000;
