@@ -89,13 +89,13 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
 #define RECMUX_MSG_AUDIO_RESAMPLER 5  /*   the resampler was not made */
 #define RECMUX_MSG_COPIED_VIDEO 2     /* continuing: value = video frames copied so far */
 #define RECMUX_MSG_COPIED_AUDIO 3     /* continuing: value = audio sample position after a frame */
-#define RECMUX_MSG_OUTPUT_FAILED 4    /* the output failed for good, sent once; every later frame is
-                                       * refused (1) and close returns 1: */
-#define RECMUX_MSG_OUTPUT_SETUP 0     /*   the file could not be created, its header not written, or
+#define RECMUX_MSG_OUTPUT_FAILED 4    /* the output failed for good (sent once): every later frame
+                                       * is refused and close returns 1. Values: */
+#define RECMUX_MSG_OUTPUT_SETUP 0     /*   the file could not be created or its header written, or
                                        *   the recording under the final name not continued */
-#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system refused,
-                                       *   or the write callback returned an error */
-#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the working file could not take the final name */
+#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system
+                                       *   refused, or the write callback returned an error */
+#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file could not take the final name */
 
 /* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
  * buf belongs to the library and is valid only during the call. Return
@@ -161,8 +161,9 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, 
 /* Declares the device audio: audio_type one of RECMUX_AUDIO_*, sample_rate of
  * the device in Hz. The recording is mono 16-bit whatever channels and
  * bits_per_sample say; a value of 0 or less keeps the default (mono, 8000 Hz,
- * 16 bits). The sound is recorded as AAC. Returns 1 on every call after the
- * first, which changes nothing. */
+ * 16 bits). The sound is recorded as AAC. Returns 1, changing nothing, for a
+ * sample_rate above 0 but outside 1000..192000 (a later call with a usable one
+ * still counts as the first), and on every call after the first. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, int32_t audio_type,
                                                          int32_t channels, int32_t sample_rate,
                                                          int32_t bits_per_sample);
@@ -172,7 +173,8 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * call returns. Without recmux_writer_init_video the codec and picture size
  * come from the first key frame. Returns 1, and keeps nothing, for a frame
  * before the first key frame (or a first key frame whose picture size cannot
- * be read), NULL data with a size, a size above INT32_MAX, or a recorder whose
+ * be read), NULL data with a size, a size above INT32_MAX, a frame beyond the
+ * 16 MiB held while the output is not open, or a recorder whose
  * output failed for good (RECMUX_MSG_OUTPUT_FAILED): from the call that found
  * it out, every frame is refused and nothing more is queued. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
@@ -182,7 +184,10 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer,
  * voice frames of one length (zk_voice.h), or headerless payload, which is
  * carried over between calls. The bytes are copied before the call returns.
  * Audio before the first accepted key frame is dropped; the call still
- * returns 0. Returns 1 once the output failed for good, as write_video. */
+ * returns 0. Until it is written, at most 30 seconds of it (at the device rate,
+ * by its codec's bits per sample) are held, the oldest dropped first. Returns 1
+ * for a buffer that alone plays longer, and once the output failed for good,
+ * as write_video. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts);
 

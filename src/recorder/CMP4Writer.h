@@ -90,6 +90,7 @@ private:
     bool EncodeAudioFrame(AVFrame *frame);
     void FillAudioGap(int64_t video_end_ticks);
 
+    int64_t PlayingSamples(uint32_t bytes) const;
     void ConvertQueuedAudio();
     bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
     bool WritePcmToFifo(const uint8_t *pcm, int32_t bytes);
@@ -168,6 +169,10 @@ private:
     // where the next one plays.
     int64_t audioNextSample_ = 0;
     std::vector<uint8_t> parameterSets_;
+    // Bytes of video queued before the output opened.
+    uint64_t heldVideoBytes_ = 0;
+    // Device samples the queued audio plays for, as far as its codec tells.
+    int64_t queuedAudioSamples_ = 0;
     std::string finalPath_;
     platform::FileIdentity workingFile_;
     int32_t fileType_ = 0;

@@ -5,6 +5,13 @@
 #include "video/annexb.h"
 
 namespace recmux {
+namespace {
+
+// Video held while the output is not open (it opens within a second of
+// frames, unless it cannot): beyond this, frames are refused.
+constexpr uint64_t kMaxHeldVideoBytes = 16u << 20;
+
+}  // namespace
 
 bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t reserved)
 {
@@ -33,6 +40,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     // Frames of another codec would ruin the track.
     if (!KeepsRecordingCodec(data, size, key))
         return false;
+    if (!headerWritten_ && heldVideoBytes_ + size > kMaxHeldVideoBytes)
+        return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, pts, key))
         return false;
 
@@ -41,6 +50,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     frame.pts = pts;
     frame.data.assign(data, data + size);
     videoQueue_.Push(std::move(frame));
+    // Nothing leaves the queue before the header: only then is what it holds counted.
+    heldVideoBytes_ = headerWritten_ ? 0 : heldVideoBytes_ + size;
     timeline_.Learn(pts);
     // The output opens as soon as the frame interval can be told, so little is
     // held in memory and a crash or a live viewer loses little.
