@@ -95,7 +95,8 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
                                        *   the recording under the final name not continued */
 #define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system
                                        *   refused, or the write callback returned an error */
-#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file could not take the final name */
+#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file could not be finished (it does
+                                       *   not read back) or take the final name */
 
 /* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
  * buf belongs to the library and is valid only during the call. Return

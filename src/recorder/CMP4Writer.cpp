@@ -131,7 +131,8 @@ bool CMP4Writer::FinaliseFile(const std::string &working)
     if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
         return FinaliseRecording(files_, working.c_str(), finalPath_.c_str()) == 0;
     DeleteRecordingFile(files_, working.c_str());
-    return true;
+    // Video written that does not read back is a recording lost.
+    return videoFrameCount_ == 0;
 }
 
 void CMP4Writer::MarkOutputFailed(int32_t reason)
