@@ -176,12 +176,10 @@ TEST(IsReadableMp4Test, OnlyACompleteMp4Reads)
     EXPECT_FALSE(IsReadableMp4(dir.Path("missing.mp4").c_str()));
 }
 
-TEST(TextConversionTest, ConvertersGiveEmptyTextOnFailure)
+TEST(TextConversionTest, TextThatIsNotUtf8GivesEmptyText)
 {
     EXPECT_EQ(Utf8ToWide("caf\xC3\xA9"), L"caf\u00E9");
     EXPECT_EQ(Utf8ToWide("caf\xE9"), L"");
-    EXPECT_EQ(WideToAnsi(L"cafe"), "cafe");
-    EXPECT_EQ(WideToAnsi(L"caf\u00E9"), "");
 }
 
 }  // namespace

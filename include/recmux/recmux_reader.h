@@ -25,9 +25,10 @@ typedef struct recmux_reader recmux_reader;
 #define RECMUX_MEDIA_VIDEO 0
 #define RECMUX_MEDIA_AUDIO 1
 
-/* Opens path (UTF-8 bytes) for reading. Returns a new reader, or NULL unless
- * the file is an MP4 whose first video stream is H.264, H.265 or MPEG-4
- * Part 2. */
+/* Opens path (its bytes are the name) for reading. Returns a new reader, or
+ * NULL unless it is a regular file (a FIFO, device or directory is refused at
+ * once), read as MP4 only, whose first video stream is H.264, H.265 or
+ * MPEG-4 Part 2. */
 RECMUX_API recmux_reader *RECMUX_CDECL recmux_reader_open(const char *path);
 
 /* 0 while a file is open, which is from open to close. */

@@ -89,6 +89,14 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
 #define RECMUX_MSG_AUDIO_RESAMPLER 5  /*   the resampler was not made */
 #define RECMUX_MSG_COPIED_VIDEO 2     /* continuing: value = video frames copied so far */
 #define RECMUX_MSG_COPIED_AUDIO 3     /* continuing: value = audio sample position after a frame */
+#define RECMUX_MSG_OUTPUT_FAILED 4    /* the output failed for good (sent once): every later frame
+                                       * is refused and close returns 1. Values: */
+#define RECMUX_MSG_OUTPUT_SETUP 0     /*   the file could not be created or its header written, or
+                                       *   the recording under the final name not continued */
+#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system
+                                       *   refused, or the write callback returned an error */
+#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file could not be finished (it does
+                                       *   not read back) or take the final name */
 
 /* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
  * buf belongs to the library and is valid only during the call. Return
@@ -97,26 +105,29 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
  * calls and recmux_writer_close. */
 typedef int (*recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
 
-/* Set-up and progress messages: category is one of RECMUX_MSG_VIDEO,
- * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO, value as
- * listed with it. The result is ignored. */
+/* Set-up, progress and failure messages: category is one of RECMUX_MSG_VIDEO,
+ * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO,
+ * RECMUX_MSG_OUTPUT_FAILED, value as listed with it. The result is ignored. */
 typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, int32_t value);
 
 /* Opens a recorder writing to a file.
  *
- * path must end in ".mp4" (any case); it is read as UTF-8 bytes. The
- * recording goes to path + ".tmp" and replaces path at recmux_writer_close.
- * When path holds a recording already, it is continued: its packets are
- * copied into the new file here, and the new frames follow them. A recording
- * that a crash left at path + ".tmp" is kept: it becomes path and is
- * continued, or, when path exists too, it is moved beside it as
+ * path must end in ".mp4" (any case); its bytes are the name, UTF-8 or not.
+ * The recording goes to path + ".tmp", created when the output opens, never
+ * over a file or through a symlink, and replaces path by a rename at
+ * recmux_writer_close. When path holds a recording already, it is continued:
+ * its packets are copied into the new file here, and the new frames follow
+ * them. A recording that a crash left at path + ".tmp" is kept: it becomes
+ * path and is continued, or, when path exists too, it is moved beside it as
  * NAME.recovered.mp4 (NAME.recovered-2.mp4, ...; nothing is replaced); a
  * stale working file that does not read back is removed.
  *
  * Returns a new recorder, or NULL when path is NULL, does not end in ".mp4",
- * the output cannot be set up, path exists but is not an H.264, H.265 or
- * MPEG-4 recording that can be continued (the file is then left as it is), or
- * a crash survivor can be moved to no name. */
+ * path or path + ".tmp" is there but not a regular file (a FIFO, device,
+ * directory, or a symlink at the working name), the output cannot be set up,
+ * path exists but is not an H.264, H.265 or MPEG-4 recording that can be
+ * continued (the file is then left as it is), or a crash survivor can be
+ * moved to no name. */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
 
 /* Opens a recorder that hands fragmented MP4 to write instead of a file.
@@ -155,11 +166,12 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, 
 /* Declares the device audio: audio_type one of RECMUX_AUDIO_*, sample_rate of
  * the device in Hz. The recording is mono 16-bit whatever channels and
  * bits_per_sample say; a value of 0 or less keeps the default (mono, 8000 Hz,
- * 16 bits). The sound is recorded as AAC. Returns 1 on every call after the
- * first, which changes nothing, and when it comes after the output has opened
- * (about 0.3 s of frames after the first key frame) without a track for the
- * sound: a recording has an audio track only when its audio was declared
- * before then (or when it continues a recording). */
+ * 16 bits). The sound is recorded as AAC. Returns 1, changing nothing, for a
+ * sample_rate above 0 but outside 1000..192000 (a later call with a usable one
+ * still counts as the first), on every call after the first, and when it comes
+ * after the output has opened (about 0.3 s of frames after the first key
+ * frame) without a track for the sound: a recording has an audio track only
+ * when its audio was declared before then (or when it continues a recording). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, int32_t audio_type,
                                                          int32_t channels, int32_t sample_rate,
                                                          int32_t bits_per_sample);
@@ -171,10 +183,11 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * before the first key frame (or a first key frame whose picture size cannot
  * be read), for a key frame of another codec than the recording's and the
  * frames after it up to a key frame of the recording's codec, for NULL data
- * with a size, a size above INT32_MAX, and once the recording can no longer be
- * written (its output set-up failed for good). The frame's time in the file is
- * pts relative to the first frame's, with arrival jitter taken out (README,
- * "Time"). */
+ * with a size, a size above INT32_MAX, a frame beyond the 16 MiB held while the
+ * output is not open, and once the output failed for good
+ * (RECMUX_MSG_OUTPUT_FAILED): from the call that found it out, every frame is
+ * refused and nothing more is queued. The frame's time in the file is pts
+ * relative to the first frame's, with arrival jitter taken out (README, "Time"). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
 
@@ -183,8 +196,10 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer,
  * carried over between calls. The bytes are copied before the call returns.
  * pts (microseconds, the video's clock) places the sound against the video;
  * 0 or a repeated value leaves it placed by its sample count. Audio before the
- * first accepted key frame is dropped; the call still returns 0. Returns 1 once
- * the recording can no longer be written. */
+ * first accepted key frame is dropped; the call still returns 0. Until it is
+ * written, at most 30 seconds of it (at the device rate, by its codec's bits
+ * per sample) are held, the oldest dropped first. Returns 1 for a buffer that
+ * alone plays longer, and once the output failed for good, as write_video. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_audio(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts);
 
@@ -203,9 +218,17 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_end_pts(recmux_writer *writer,
 /* Writes what is still queued, finishes the MP4, destroys the recorder and sets
  * *writer to NULL. A file recording replaces the file at its path only if it
  * holds video and reads back as MP4; otherwise it is deleted and an older file
- * stays as it was (the result is 0 all the same). Returns 1, destroying
- * nothing, when writer or *writer is NULL or when called from a callback of
- * this recorder. */
+ * stays as it was.
+ *
+ * Returns 0 when the recording was kept whole (or held no video, and so left
+ * nothing). Returns 1, and still destroys the recorder and sets *writer to
+ * NULL, when the recording was lost or cut short: the output failed for good
+ * (RECMUX_MSG_OUTPUT_FAILED) or frames given could not be written. What reached
+ * the disk of a fragmented file recording is kept under the final name if it
+ * reads back; a plain one is lost (its index is written at close), and an
+ * older file stays as it was. Returns 1, destroying nothing and leaving
+ * *writer as it is, when writer or *writer is NULL or when called from a
+ * callback of this recorder. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_close(recmux_writer **writer);
 
 #ifdef __cplusplus

@@ -118,7 +118,20 @@ RECMUX_API int32_t recmux_writer_get_end_pts(recmux_writer *writer, uint64_t *pt
 
 RECMUX_API int32_t recmux_writer_close(recmux_writer **writer)
 {
-    return recmux::api::CloseAndDestroy<IWriter>(writer);
+    if (!writer || !*writer)
+        return 1;
+    auto *object = reinterpret_cast<IWriter *>(*writer);
+    try {
+        if (!object->Close())
+            return 1;
+        // A failed recording still frees the recorder: the caller has nothing left to retry.
+        const bool kept = object->Kept();
+        delete object;
+        *writer = nullptr;
+        return kept ? 0 : 1;
+    } catch (...) {
+        return 1;
+    }
 }
 
 }  // extern "C"

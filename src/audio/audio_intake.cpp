@@ -9,9 +9,31 @@
 namespace recmux {
 namespace {
 
-// Users record for days: audio that video never catches up with is bounded.
+// Users record for days: audio that video never catches up with is bounded,
+// queued by its playing time and, for buffers of no sound, by their count.
 constexpr int kFifoSeconds = 30;
 constexpr uint32_t kMaxQueuedAudioFrames = 1500;
+// What audio devices use; a rate beyond would cost the resampler without bound.
+constexpr int32_t kMinSampleRate = 1000;
+constexpr int32_t kMaxSampleRate = 192000;
+
+// Bits per sample of the codec's payload; the fewest (G.726 at 16 kbit/s) for
+// a code of no codec, so that its playing time is never underestimated.
+int BitsPerSample(int16_t codec)
+{
+    switch (codec) {
+    case ZK_VOICE_G711_ALAW:
+    case ZK_VOICE_G711_ULAW: return 8;
+    case ZK_VOICE_G726_40:
+    case ZK_VOICE_G726_40_MSB: return 5;
+    case ZK_VOICE_G726_32_MSB:
+    case ZK_VOICE_IMA_ADPCM:
+    case ZK_VOICE_IMA_ADPCM_WAVE: return 4;
+    case ZK_VOICE_G726_24:
+    case ZK_VOICE_G726_24_MSB: return 3;
+    default: return 2;
+    }
+}
 
 }  // namespace
 
@@ -24,6 +46,9 @@ bool CMP4Writer::InitAudio(int32_t audio_type, int32_t channels, int32_t sample_
     // Streams are fixed when the header is written: sound described later has
     // no track to go to, and the caller must learn that now.
     if (headerWritten_ && !audioEncoder_)
+        return false;
+    // Refused, changing nothing: a later call with a usable rate still counts as the first.
+    if (sample_rate > 0 && (sample_rate < kMinSampleRate || sample_rate > kMaxSampleRate))
         return false;
     if (audio_type > 0)
         audioTypeCode_ = audio_type;
@@ -43,18 +68,30 @@ bool CMP4Writer::WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts)
     CallLock::Guard guard(callLock_);
     if (!guard || CannotWrite())
         return false;
-    if (!waitingForKey_ && (data || size == 0) && size <= INT32_MAX) {
+    const int64_t limit = int64_t{audioSampleRate_} * kFifoSeconds;
+    // A buffer that alone plays longer than the queue may hold is refused whole.
+    if (PlayingSamples(size) > limit)
+        return false;
+    if (!waitingForKey_ && (data || size == 0)) {
         AVFrameInfo frame;
         frame.isKey = 1;
         frame.pts = pts;
         frame.data.assign(data, data + size);
         AVFrameInfo oldest;
-        if (audioQueue_.Size() >= kMaxQueuedAudioFrames)
-            audioQueue_.Pop(oldest);
+        while ((audioQueue_.Size() >= kMaxQueuedAudioFrames ||
+                queuedAudioSamples_ + PlayingSamples(size) > limit) &&
+               audioQueue_.Pop(oldest))
+            queuedAudioSamples_ -= PlayingSamples(static_cast<uint32_t>(oldest.data.size()));
+        queuedAudioSamples_ += PlayingSamples(size);
         audioQueue_.Push(std::move(frame));
     }
     WriteInterleaved(3);
     return true;
+}
+
+int64_t CMP4Writer::PlayingSamples(uint32_t bytes) const
+{
+    return int64_t{bytes} * 8 / BitsPerSample(recmux_audio_voice_codec(audioTypeCode_));
 }
 
 void CMP4Writer::ConvertQueuedAudio()
@@ -62,6 +99,7 @@ void CMP4Writer::ConvertQueuedAudio()
     AVFrameInfo frame;
     while (audioQueue_.Pop(frame))
         DecodeAudioFrame(frame.data.data(), static_cast<uint32_t>(frame.data.size()), frame.pts);
+    queuedAudioSamples_ = 0;
 }
 
 bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts)

@@ -99,16 +99,23 @@ bool CopyAll(int in, int out)
     }
 }
 
+// The copy goes to a new file that then replaces the target in one rename:
+// the old file is whole until then, and a symlink at either name is never followed.
 bool CopyReplace(const char *from, const char *to)
 {
-    const int in = open(from, O_RDONLY | O_CLOEXEC);
+    const int in = open(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (in < 0)
         return false;
-    const int out = open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    bool ok = out >= 0 && CopyAll(in, out);
+    const std::string copy = std::string(to) + ".copy";
+    const int out = open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    bool ok = out >= 0 && CopyAll(in, out) && fsync(out) == 0;
     if (out >= 0 && close(out) != 0)
         ok = false;
     close(in);
+    if (out >= 0 && !(ok && std::rename(copy.c_str(), to) == 0)) {
+        unlink(copy.c_str());
+        ok = false;
+    }
     return ok;
 }
 

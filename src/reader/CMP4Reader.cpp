@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/regular_files.h"
+
 namespace recmux {
 namespace {
 
@@ -67,8 +69,9 @@ bool CMP4Reader::Open(const char *path)
 bool CMP4Reader::OpenInput(const char *path)
 {
     const AVInputFormat *format = av_find_input_format("mp4");
+    const platform::UniqueFd file(platform::OpenRegular(path));
     AVFormatContext *input = nullptr;
-    if (!format || avformat_open_input(&input, path, format, nullptr) < 0)
+    if (!format || !file || avformat_open_input(&input, file.Path().c_str(), format, nullptr) < 0)
         return false;
     input_.reset(input);
     if (avformat_find_stream_info(input, nullptr) < 0)

@@ -29,6 +29,11 @@ bool CMP4Writer::Open(const char *path)
     endPts_ = 0;
     finalPath_ = path;
     const std::string working = finalPath_ + ".tmp";
+    // A FIFO would block every read, a directory or device take no recording,
+    // and a symlink at the working name could redirect it: refused at once.
+    if (!platform::AbsentOrRegular(path, true) ||
+        !platform::AbsentOrRegular(working.c_str(), false))
+        return false;
     // A crash survivor moved to the final name is continued below, like any recording.
     if (!ClearWorkingName(files_, working, finalPath_))
         return false;
@@ -92,38 +97,62 @@ bool CMP4Writer::Close()
     // A callback output has no url: it is never finalised.
     const std::string working = output_->url ? output_->url : "";
     const bool fragmented = IsFragmented();
-    EnsureOutputOpen();
+    // Frames that could not be written are a recording lost.
+    if (!EnsureOutputOpen() && videoQueue_.Size() != 0)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
     DrainVideoQueue();
     DrainAudio();
     resampler_.reset();
     if (!output_)
         return true;
-    if (headerWritten_) {
+    if (headerWritten_ && !outputFailed_) {
         if (audioEncoder_)
             FlushEncoder(audioEncoder_.get());
         if (videoCodecContext_)
             FlushEncoder(videoCodecContext_.get());
-        av_write_trailer(output_.get());
+        // The trailer flushes the I/O context and returns its error.
+        OutputTook(av_write_trailer(output_.get()));
     }
     ReleaseVideo();
     ReleaseAudio();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
-    if (!working.empty() && fragmented && finished)
+    if (!working.empty() && fragmented && finished &&
+        platform::IsSameFile(working.c_str(), workingFile_))
         FinishFragmentedFile(working.c_str());
-    if (!working.empty())
-        FinaliseFile(working);
+    if (!working.empty() && !FinaliseFile(working))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
     return true;
 }
 
 // A recording without a single video frame is not published: a track-less file
-// under the final name could never be continued.
-void CMP4Writer::FinaliseFile(const std::string &working)
+// under the final name could never be continued. What a failed output left is
+// published when it reads back (a fragmented file up to its last fragment).
+bool CMP4Writer::FinaliseFile(const std::string &working)
 {
+    // Whatever has taken the working name since is not ours to publish or delete.
+    if (!platform::IsSameFile(working.c_str(), workingFile_))
+        return videoFrameCount_ == 0;
     if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
-        FinaliseRecording(files_, working.c_str(), finalPath_.c_str());
-    else
-        DeleteRecordingFile(files_, working.c_str());
+        return FinaliseRecording(files_, working.c_str(), finalPath_.c_str()) == 0;
+    DeleteRecordingFile(files_, working.c_str());
+    // Video written that does not read back is a recording lost.
+    return videoFrameCount_ == 0;
+}
+
+void CMP4Writer::MarkOutputFailed(int32_t reason)
+{
+    if (outputFailed_)
+        return;
+    outputFailed_ = true;
+    Notify(RECMUX_MSG_OUTPUT_FAILED, reason);
+}
+
+bool CMP4Writer::OutputTook(int result)
+{
+    if (output_ && output_->pb && output_->pb->error < 0)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+    return result >= 0 && !outputFailed_;
 }
 
 // Frames can only leave the queue once the header is written; without it they

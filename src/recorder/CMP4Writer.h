@@ -6,6 +6,7 @@
 
 #include "audio/device_audio.h"
 #include "platform/file_ops.h"
+#include "platform/regular_files.h"
 #include "recorder/IWriter.h"
 #include "recorder/av_ptr.h"
 #include "recorder/call_guard.h"
@@ -41,6 +42,7 @@ public:
     bool SetMsgNotify(void *user, MsgNotifyCallback notify) override;
     bool GetBeginPts(uint64_t *pts) override;
     bool GetEndPts(uint64_t *pts) override;
+    bool Kept() override { return !outputFailed_; }
 
     int32_t FileType() const { return fileType_; }
     int32_t BufferedAudioSamples() const
@@ -53,8 +55,13 @@ private:
     bool ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height);
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key);
     bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
-    // The set-up ended without a header: nothing given now could ever be written.
-    bool CannotWrite() const { return setupClosed_ && !headerWritten_; }
+    // The set-up ended without a header, or the output broke: nothing given
+    // now could ever be written.
+    bool CannotWrite() const { return (setupClosed_ && !headerWritten_) || outputFailed_; }
+    // The output is broken for good: told once, and every later frame is refused.
+    void MarkOutputFailed(int32_t reason);
+    // Whether the output took what was just written; FFmpeg keeps a write error in the I/O context.
+    bool OutputTook(int result);
 
     bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
     bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
@@ -85,6 +92,7 @@ private:
     void FillAudioGap(int64_t video_end_ticks);
     void FillSilenceUntilSound();
 
+    int64_t PlayingSamples(uint32_t bytes) const;
     void ConvertQueuedAudio();
     bool DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts);
     bool WritePcmToFifo(const uint8_t *pcm, int32_t bytes);
@@ -102,7 +110,7 @@ private:
     bool WriteAudioPacket(const uint8_t *data, int32_t size);
     void DrainVideoQueue();
     void FlushEncoder(AVCodecContext *context);
-    void FinaliseFile(const std::string &working);
+    bool FinaliseFile(const std::string &working);
     void Notify(int32_t category, int32_t value);
 
     bool ReleaseVideo();
@@ -127,6 +135,7 @@ private:
     bool waitingForKey_ = true;
     // No set-up is tried again: a header was attempted, or the final file cannot be continued.
     bool setupClosed_ = false;
+    bool outputFailed_ = false;
     int32_t videoCodec_ = 0;
     // The recording's codec is known (continued file, InitVideo with a size, or
     // the first key frame): one of another codec would ruin its track.
@@ -165,7 +174,12 @@ private:
     // where the next one plays.
     int64_t audioNextSample_ = 0;
     std::vector<uint8_t> parameterSets_;
+    // Bytes of video queued before the output opened.
+    uint64_t heldVideoBytes_ = 0;
+    // Device samples the queued audio plays for, as far as its codec tells.
+    int64_t queuedAudioSamples_ = 0;
     std::string finalPath_;
+    platform::FileIdentity workingFile_;
     int32_t fileType_ = 0;
     AvBufferPtr ioBuffer_;
     int32_t ioBufferSize_ = 0x100000;

@@ -23,6 +23,8 @@ struct IWriter {
     virtual bool SetMsgNotify(void *user, MsgNotifyCallback notify) = 0;
     virtual bool GetBeginPts(uint64_t *pts) = 0;
     virtual bool GetEndPts(uint64_t *pts) = 0;
+    // After a Close that returned true: whether the recording reached its output whole.
+    virtual bool Kept() = 0;
 };
 
 }  // namespace recmux

@@ -221,7 +221,10 @@ bool CMP4Writer::OpenFile()
         setupClosed_ = true;
         return false;
     }
-    if (avio_open(&output_->pb, output_->url, AVIO_FLAG_WRITE) < 0) {
+    // Created here, never over a file or through a symlink someone put in its place.
+    const platform::UniqueFd file(platform::CreateExclusive(output_->url, workingFile_));
+    if (!file || avio_open(&output_->pb, file.Path().c_str(), AVIO_FLAG_WRITE) < 0) {
+        setupClosed_ = true;
         CloseOutputIo();
         return false;
     }

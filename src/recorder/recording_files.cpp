@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/regular_files.h"
 #include "platform/text_codepage.h"
 
 extern "C" {
@@ -35,13 +36,6 @@ std::wstring Utf8ToWide(const char *text)
     });
 }
 
-std::string WideToAnsi(const wchar_t *text)
-{
-    return ConvertText<char>(text, [](const wchar_t *in, char *out, size_t capacity) {
-        return platform::WideToMultiByte(platform::CodePage::Ansi, in, out, capacity);
-    });
-}
-
 bool FileExists(const platform::FileOps &files, const char *path)
 {
     if (!path || !*path)
@@ -62,13 +56,14 @@ int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
 {
     try {
         // rename() replaces the target in one step, so an old recording under
-        // the final name is never deleted before a move has succeeded.
+        // the final name is never deleted before a move has succeeded. A name
+        // that is not UTF-8 has no wide form: its bytes are renamed as given.
         const std::wstring wide_working = Utf8ToWide(working);
         const std::wstring wide_final = Utf8ToWide(final_path);
-        if (files.rename_wide(wide_working.c_str(), wide_final.c_str()) == 0)
+        if (!wide_working.empty() && !wide_final.empty() &&
+            files.rename_wide(wide_working.c_str(), wide_final.c_str()) == 0)
             return 0;
-        const int result = files.rename_narrow(WideToAnsi(wide_working.c_str()).c_str(),
-                                               WideToAnsi(wide_final.c_str()).c_str());
+        const int result = files.rename_narrow(working, final_path);
         if (result == 0)
             return 0;
         if (files.move_keep_target(working, final_path))
@@ -83,8 +78,10 @@ int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
 
 bool IsReadableMp4(const char *path)
 {
+    const platform::UniqueFd file(platform::OpenRegular(path));
     AVFormatContext *input = nullptr;
-    if (avformat_open_input(&input, path, av_find_input_format("mp4"), nullptr) < 0)
+    if (!file ||
+        avformat_open_input(&input, file.Path().c_str(), av_find_input_format("mp4"), nullptr) < 0)
         return false;
     avformat_close_input(&input);
     return true;

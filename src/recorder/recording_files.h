@@ -18,8 +18,7 @@ int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
 // Whether the MP4 container header of the file parses.
 bool IsReadableMp4(const char *path);
 
-// Empty when the text does not convert or memory runs out.
+// Empty when the text is not UTF-8 or memory runs out.
 std::wstring Utf8ToWide(const char *text);
-std::string WideToAnsi(const wchar_t *text);
 
 }  // namespace recmux

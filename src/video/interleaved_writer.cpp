@@ -30,7 +30,7 @@ bool CMP4Writer::AudioDue() const
 // outage the sound catches up in a few calls instead of holding video back.
 bool CMP4Writer::WriteInterleaved(uint32_t budget)
 {
-    if (!headerWritten_ || waitingForKey_)
+    if (!headerWritten_ || waitingForKey_ || outputFailed_)
         return false;
     ConvertQueuedAudio();
     FillSilenceUntilSound();
@@ -64,7 +64,7 @@ bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t t
                                     int32_t isKey)
 {
     // A codec value outside the table gives no video stream: its frames are dropped.
-    if (!videoStream_ || !videoPacket_ || !videoCodecContext_)
+    if (!videoStream_ || !videoPacket_ || !videoCodecContext_ || outputFailed_)
         return false;
     AVPacket *packet = videoPacket_.get();
     packet->data = const_cast<uint8_t *>(data);
@@ -80,7 +80,7 @@ bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t t
                          videoStream_->time_base);
     const int result = av_interleaved_write_frame(output_.get(), packet);
     av_packet_unref(packet);
-    if (result < 0)
+    if (!OutputTook(result))
         return false;
     lastVideoTicks_ = std::max(ticks, lastVideoTicks_ + 1);
     videoFrameCount_++;
@@ -90,7 +90,7 @@ bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t t
 
 bool CMP4Writer::WriteAudioPacket(const uint8_t *data, int32_t size)
 {
-    if (!audioStream_ || !audioEncoder_)
+    if (!audioStream_ || !audioEncoder_ || outputFailed_)
         return false;
     PacketPtr packet(av_packet_alloc());
     if (!packet)
@@ -104,7 +104,7 @@ bool CMP4Writer::WriteAudioPacket(const uint8_t *data, int32_t size)
     packet->duration = audioEncoder_->frame_size;
     packet->stream_index = audioStream_->index;
     av_packet_rescale_ts(packet.get(), audioEncoder_->time_base, audioStream_->time_base);
-    if (av_interleaved_write_frame(output_.get(), packet.get()) < 0)
+    if (!OutputTook(av_interleaved_write_frame(output_.get(), packet.get())))
         return false;
     audioSamplePosition_ += static_cast<uint64_t>(static_cast<int64_t>(audioEncoder_->frame_size));
     return true;

@@ -5,6 +5,13 @@
 #include "video/annexb.h"
 
 namespace recmux {
+namespace {
+
+// Video held while the output is not open (it opens within a second of
+// frames, unless it cannot): beyond this, frames are refused.
+constexpr uint64_t kMaxHeldVideoBytes = 16u << 20;
+
+}  // namespace
 
 bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t reserved)
 {
@@ -26,13 +33,14 @@ bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t
 bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key)
 {
     CallLock::Guard guard(callLock_);
-    if (!guard || !output_)
+    if (!guard || !output_ || CannotWrite())
         return false;
     if ((!data && size != 0) || size > INT32_MAX)
         return false;
-    // Once the set-up has failed for good nothing can be written: refuse rather
-    // than queue without bound. Frames of another codec would ruin the track.
-    if (CannotWrite() || !KeepsRecordingCodec(data, size, key))
+    // Frames of another codec would ruin the track.
+    if (!KeepsRecordingCodec(data, size, key))
+        return false;
+    if (!headerWritten_ && heldVideoBytes_ + size > kMaxHeldVideoBytes)
         return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, pts, key))
         return false;
@@ -42,6 +50,8 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     frame.pts = pts;
     frame.data.assign(data, data + size);
     videoQueue_.Push(std::move(frame));
+    // Nothing leaves the queue before the header: only then is what it holds counted.
+    heldVideoBytes_ = headerWritten_ ? 0 : heldVideoBytes_ + size;
     timeline_.Learn(pts);
     // The output opens as soon as the frame interval can be told, so little is
     // held in memory and a crash or a live viewer loses little.
@@ -91,6 +101,9 @@ bool CMP4Writer::EnsureOutputOpen()
 {
     if (!headerWritten_)
         headerWritten_ = OpenOutput(videoCodec_, width_, height_, timeline_.FrameRate());
+    // A header tried and failed is never tried again.
+    if (!headerWritten_ && setupClosed_)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
     return headerWritten_;
 }
 
