@@ -315,5 +315,40 @@ TEST(RecorderThreads, VideoOnOneThreadOtherCallsOnAnother)
     EXPECT_EQ(ProbeVideo(mp4, "nb_read_frames"), "100");
 }
 
+// Recorders share FFmpeg's global state and nothing else: eight at once, half
+// fragmented, each with its sound, must not race (run under ThreadSanitizer).
+TEST(RecorderThreads, EightRecordersOnEightThreads)
+{
+    const Fixture &input = H264();
+    TempDir dir;
+    std::vector<std::thread> threads;
+    std::vector<int> accepted(8, 0);
+    for (int n = 0; n < 8; n++) {
+        threads.emplace_back([&, n] {
+            CMP4Writer writer;
+            if (!writer.Open(dir.Path("cam" + std::to_string(n) + ".mp4").c_str()))
+                return;
+            writer.SetFileType(n % 2);
+            writer.InitAudio(RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
+            const std::vector<uint8_t> alaw(320, 0xd5);
+            for (size_t i = 0; i < input.units.size(); i++) {
+                const AccessUnit &unit = input.units[i];
+                accepted[static_cast<size_t>(n)] +=
+                    writer.WriteVideo(unit.bytes.data(), static_cast<uint32_t>(unit.bytes.size()),
+                                      kStart + i * kFrameInterval, unit.key);
+                writer.WriteAudio(alaw.data(), static_cast<uint32_t>(alaw.size()),
+                                  kStart + i * kFrameInterval);
+            }
+            writer.Close();
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int n = 0; n < 8; n++) {
+        EXPECT_EQ(accepted[static_cast<size_t>(n)], 100) << n;
+        EXPECT_EQ(ProbeVideo(dir.Path("cam" + std::to_string(n) + ".mp4"), "nb_read_frames"), "100");
+    }
+}
+
 }  // namespace
 }  // namespace recmux
