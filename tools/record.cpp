@@ -137,7 +137,8 @@ void PrintFile(const std::string &path)
 recmux_writer *OpenWriter(const RecordOptions &options, CallbackSink &sink)
 {
     if (!options.callback) {
-        if (std::filesystem::exists(options.output))
+        std::error_code unknown;
+        if (std::filesystem::exists(options.output, unknown))
             std::printf("%s exists: the recording continues it\n", options.output.c_str());
         return recmux_writer_open(options.output.c_str());
     }
