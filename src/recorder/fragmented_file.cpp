@@ -1,6 +1,7 @@
 #include "recorder/fragmented_file.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <vector>
@@ -300,9 +301,14 @@ bool ReadTrackFragment(const Bytes &moof, const Box &traf, uint64_t moof_offset,
             const bool sync = !((flags & 0x04 ? first_flags : sample_flags) & kNonSyncSample);
             const int64_t composition = version_flags >> 24 ? static_cast<int32_t>(offset)
                                                             : static_cast<int64_t>(offset);
-            // In presentation time, as the muxer's own index states it.
-            const int64_t time = static_cast<int64_t>(start) + composition - track->mediaStart;
-            if (sync)
+            // In presentation time, as the muxer's own index states it; a time
+            // the file makes overflow is no time to index.
+            int64_t time = 0;
+            const bool overflow = start > static_cast<uint64_t>(INT64_MAX) ||
+                                  __builtin_add_overflow(static_cast<int64_t>(start), composition,
+                                                         &time) ||
+                                  __builtin_sub_overflow(time, track->mediaStart, &time);
+            if (sync && !overflow)
                 track->index.push_back(
                     IndexEntry{static_cast<uint64_t>(std::max<int64_t>(time, 0)), moof_offset,
                                number});
