@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/text_codepage.h"
 #include "recorder/recording_files.h"
 #include "test_files.h"
 
@@ -11,6 +12,7 @@ namespace recmux {
 namespace {
 
 using platform::FileOps;
+using platform::Utf8ToWide;
 using test::Exists;
 using test::ReadAll;
 using test::TempDir;

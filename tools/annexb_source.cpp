@@ -6,9 +6,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "av_owners.h"
+#include "ffmpeg/av_owners.h"
 
 namespace recmux_tool {
+
+using recmux::CodecContextPtr;
+using recmux::ParserPtr;
+
 namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;

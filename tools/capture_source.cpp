@@ -6,15 +6,20 @@
 
 #include <recmux/recmux_writer.h>
 
-#include "av_owners.h"
+#include "ffmpeg/av_owners.h"
 
 namespace recmux_tool {
+
+using recmux::InputContextPtr;
+using recmux::BsfContextPtr;
+using recmux::PacketPtr;
+
 namespace {
 
 // One demuxer feeds both views; what one view reads past is kept for the other.
 class Demuxer {
 public:
-    Demuxer(InputContextPtr input, int video, BsfPtr filter, int audio)
+    Demuxer(InputContextPtr input, int video, BsfContextPtr filter, int audio)
         : input_(std::move(input)), filter_(std::move(filter)), video_index_(video),
           audio_index_(audio), packet_(av_packet_alloc())
     {
@@ -125,7 +130,7 @@ private:
     }
 
     InputContextPtr input_;
-    BsfPtr filter_;
+    BsfContextPtr filter_;
     int video_index_;
     int audio_index_;
     PacketPtr packet_;
@@ -178,7 +183,7 @@ std::optional<int> G711AudioType(const AVCodecParameters &audio)
     return std::nullopt;
 }
 
-BsfPtr OpenAnnexBFilter(const AVStream &stream)
+BsfContextPtr OpenAnnexBFilter(const AVStream &stream)
 {
     const char *name =
         stream.codecpar->codec_id == AV_CODEC_ID_H264 ? "h264_mp4toannexb" : "hevc_mp4toannexb";
@@ -186,7 +191,7 @@ BsfPtr OpenAnnexBFilter(const AVStream &stream)
     AVBSFContext *filter = nullptr;
     if (!kind || av_bsf_alloc(kind, &filter) < 0)
         return nullptr;
-    BsfPtr owned(filter);
+    BsfContextPtr owned(filter);
     if (avcodec_parameters_copy(filter->par_in, stream.codecpar) < 0)
         return nullptr;
     filter->time_base_in = stream.time_base;
@@ -212,7 +217,7 @@ Capture OpenCapture(const std::string &path)
         std::fprintf(stderr, "recmux: %s has no H.264 or H.265 video\n", path.c_str());
         return {};
     }
-    BsfPtr filter = OpenAnnexBFilter(*input->streams[video]);
+    BsfContextPtr filter = OpenAnnexBFilter(*input->streams[video]);
     if (!filter) {
         std::fprintf(stderr, "recmux: cannot set up FFmpeg's Annex B filter for %s\n", path.c_str());
         return {};

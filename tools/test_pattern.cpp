@@ -7,10 +7,15 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "av_owners.h"
+#include "ffmpeg/av_owners.h"
 #include "pattern_painter.h"
 
 namespace recmux_tool {
+
+using recmux::CodecContextPtr;
+using recmux::FramePtr;
+using recmux::PacketPtr;
+
 namespace {
 
 class TestPattern final : public FrameSource {

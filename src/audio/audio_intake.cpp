@@ -1,15 +1,15 @@
-// Device audio into the recorder: queued as it comes, decoded into the FIFO by
-// the interleaving writer, at the encoder's rate.
+// Device sound into the track: queued as it comes, decoded into the FIFO when
+// the recorder writes, at the encoder's rate and in its place on the clock.
 #include <algorithm>
-#include <optional>
 
-#include "recorder/CMP4Writer.h"
-#include "recorder/print_log.h"
+#include <recmux/recmux_writer.h>
+
+#include "audio/audio_track.h"
 
 namespace recmux {
 namespace {
 
-// Users record for days: audio that video never catches up with is bounded,
+// Users record for days: sound that video never catches up with is bounded,
 // queued by its playing time and, for buffers of no sound, by their count.
 constexpr int kFifoSeconds = 30;
 constexpr uint32_t kMaxQueuedAudioFrames = 1500;
@@ -37,78 +37,63 @@ int BitsPerSample(int16_t codec)
 
 }  // namespace
 
-bool CMP4Writer::InitAudio(int32_t audio_type, int32_t channels, int32_t sample_rate,
-                           int32_t bits_per_sample)
+bool AudioTrack::Init(int32_t audio_type, int32_t sample_rate)
 {
-    CallLock::Guard guard(callLock_);
-    if (!guard || audioInitialised_)
-        return false;
-    // Streams are fixed when the header is written: sound described later has
-    // no track to go to, and the caller must learn that now.
-    if (headerWritten_ && !audioEncoder_)
+    if (initialised_)
         return false;
     // Refused, changing nothing: a later call with a usable rate still counts as the first.
     if (sample_rate > 0 && (sample_rate < kMinSampleRate || sample_rate > kMaxSampleRate))
         return false;
     if (audio_type > 0)
         audioTypeCode_ = audio_type;
-    if (channels > 0)
-        audioChannels_ = 1;
     if (sample_rate > 0)
-        audioSampleRate_ = sample_rate;
-    if (bits_per_sample > 0)
-        audioBits_ = 16;
+        sampleRate_ = sample_rate;
     deviceAudio_.Reset(audio_type);
-    audioInitialised_ = true;
+    initialised_ = true;
     return true;
 }
 
-bool CMP4Writer::WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts)
+bool AudioTrack::Fits(uint32_t size) const
 {
-    CallLock::Guard guard(callLock_);
-    if (!guard || CannotWrite())
-        return false;
-    const int64_t limit = int64_t{audioSampleRate_} * kFifoSeconds;
-    // A buffer that alone plays longer than the queue may hold is refused whole.
-    if (PlayingSamples(size) > limit)
-        return false;
-    if (!waitingForKey_ && (data || size == 0)) {
-        AVFrameInfo frame;
-        frame.isKey = 1;
-        frame.pts = pts;
-        frame.data.assign(data, data + size);
-        AVFrameInfo oldest;
-        while ((audioQueue_.Size() >= kMaxQueuedAudioFrames ||
-                queuedAudioSamples_ + PlayingSamples(size) > limit) &&
-               audioQueue_.Pop(oldest))
-            queuedAudioSamples_ -= PlayingSamples(static_cast<uint32_t>(oldest.data.size()));
-        queuedAudioSamples_ += PlayingSamples(size);
-        audioQueue_.Push(std::move(frame));
-    }
-    WriteInterleaved(3);
-    return true;
+    return PlayingSamples(size) <= int64_t{sampleRate_} * kFifoSeconds;
 }
 
-int64_t CMP4Writer::PlayingSamples(uint32_t bytes) const
+void AudioTrack::Queue(const uint8_t *data, uint32_t size, uint64_t pts)
+{
+    if (!data && size != 0)
+        return;
+    const int64_t limit = int64_t{sampleRate_} * kFifoSeconds;
+    AVFrameInfo frame;
+    frame.isKey = 1;
+    frame.pts = pts;
+    frame.data.assign(data, data + size);
+    AVFrameInfo oldest;
+    while ((queue_.Size() >= kMaxQueuedAudioFrames ||
+            queuedSamples_ + PlayingSamples(size) > limit) &&
+           queue_.Pop(oldest))
+        queuedSamples_ -= PlayingSamples(static_cast<uint32_t>(oldest.data.size()));
+    queuedSamples_ += PlayingSamples(size);
+    queue_.Push(std::move(frame));
+}
+
+int64_t AudioTrack::PlayingSamples(uint32_t bytes) const
 {
     return int64_t{bytes} * 8 / BitsPerSample(recmux_audio_voice_codec(audioTypeCode_));
 }
 
-void CMP4Writer::ConvertQueuedAudio()
+void AudioTrack::DecodeQueued()
 {
     AVFrameInfo frame;
-    while (audioQueue_.Pop(frame))
-        DecodeAudioFrame(frame.data.data(), static_cast<uint32_t>(frame.data.size()), frame.pts);
-    queuedAudioSamples_ = 0;
+    while (queue_.Pop(frame))
+        DecodeBuffer(frame.data.data(), static_cast<uint32_t>(frame.data.size()), frame.pts);
+    queuedSamples_ = 0;
 }
 
-bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t pts)
+bool AudioTrack::DecodeBuffer(const uint8_t *data, uint32_t size, uint64_t pts)
 {
     if (!deviceAudio_.IsReady())
         return false;
-    int64_t time = 0;
-    audioPlacement_.Begin(pts, timeline_.FileTime(pts, time) ? std::optional<int64_t>(time)
-                                                             : std::nullopt);
+    placement_.Begin(pts, sink_.AudioFileTime(pts));
     return deviceAudio_.DecodeBuffer(data, size, [this](const uint8_t *pcm, int32_t bytes) {
         return WritePcmToFifo(pcm, bytes);
     });
@@ -117,38 +102,38 @@ bool CMP4Writer::DecodeAudioFrame(const uint8_t *data, uint32_t size, uint64_t p
 // The device rate may differ from the encoder's (set once at set-up, or
 // changed by InitAudio later): samples are brought to the encoder's rate here,
 // so the FIFO only ever holds what the encoder expects.
-bool CMP4Writer::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
+bool AudioTrack::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
 {
-    if (!audioFifo_ || !audioEncoder_)
+    if (!fifo_ || !encoder_)
         return false;
     soundArrived_ = true;
-    const int64_t silence = audioPlacement_.SilenceBefore(NextAudioTime());
+    const int64_t silence = placement_.SilenceBefore(NextSampleTime());
     if (silence > 0 && !AppendSilence(silence))
         return false;
-    const int trimmed = audioPlacement_.Trim(bytes / 2, audioSampleRate_);
+    const int trimmed = placement_.Trim(bytes / 2, sampleRate_);
     pcm += trimmed * 2;
     const int in_samples = bytes / 2 - trimmed;
-    const int encoder_rate = audioEncoder_->sample_rate;
-    if (audioSampleRate_ == encoder_rate)
+    const int encoder_rate = encoder_->sample_rate;
+    if (sampleRate_ == encoder_rate)
         return AppendToFifo(pcm, in_samples);
-    if (!rateConverter_ || rateConverterInputRate_ != audioSampleRate_) {
+    if (!rateConverter_ || rateConverterInputRate_ != sampleRate_) {
         AVChannelLayout mono;
         av_channel_layout_default(&mono, 1);
         SwrContext *converter = nullptr;
         if (swr_alloc_set_opts2(&converter, &mono, AV_SAMPLE_FMT_S16, encoder_rate, &mono,
-                                AV_SAMPLE_FMT_S16, audioSampleRate_, 0, nullptr) < 0)
+                                AV_SAMPLE_FMT_S16, sampleRate_, 0, nullptr) < 0)
             return false;
         rateConverter_.reset(converter);
         if (swr_init(converter) < 0) {
             rateConverter_.reset();
             return false;
         }
-        rateConverterInputRate_ = audioSampleRate_;
+        rateConverterInputRate_ = sampleRate_;
     }
     return ConvertRate(pcm, in_samples);
 }
 
-bool CMP4Writer::ConvertRate(const uint8_t *pcm, int samples)
+bool AudioTrack::ConvertRate(const uint8_t *pcm, int samples)
 {
     int16_t converted[8192];
     uint8_t *output[] = {reinterpret_cast<uint8_t *>(converted)};
@@ -170,32 +155,32 @@ bool CMP4Writer::ConvertRate(const uint8_t *pcm, int samples)
     return ok;
 }
 
-bool CMP4Writer::AppendToFifo(const uint8_t *pcm, int samples)
+bool AudioTrack::AppendToFifo(const uint8_t *pcm, int samples)
 {
     if (samples <= 0)
         return samples == 0;
     // Sound the video does not catch up with is written ahead of it rather
     // than held without bound; only when the encoder fails is the oldest dropped.
-    const int limit = audioEncoder_->sample_rate * kFifoSeconds;
-    while (av_audio_fifo_size(audioFifo_.get()) + samples > limit && EncodeFifoFrame()) {
+    const int limit = encoder_->sample_rate * kFifoSeconds;
+    while (av_audio_fifo_size(fifo_.get()) + samples > limit && EncodeFrame()) {
     }
-    const int excess = av_audio_fifo_size(audioFifo_.get()) + samples - limit;
+    const int excess = av_audio_fifo_size(fifo_.get()) + samples - limit;
     if (excess > 0)
-        av_audio_fifo_drain(audioFifo_.get(), excess);
-    if (av_audio_fifo_realloc(audioFifo_.get(), av_audio_fifo_size(audioFifo_.get()) + samples) != 0)
+        av_audio_fifo_drain(fifo_.get(), excess);
+    if (av_audio_fifo_realloc(fifo_.get(), av_audio_fifo_size(fifo_.get()) + samples) != 0)
         return false;
     void *planes[] = {const_cast<uint8_t *>(pcm)};
-    if (av_audio_fifo_write(audioFifo_.get(), planes, samples) != samples)
+    if (av_audio_fifo_write(fifo_.get(), planes, samples) != samples)
         return false;
-    audioNextSample_ += samples;
+    nextSample_ += samples;
     return true;
 }
 
-bool CMP4Writer::AppendSilence(int64_t microseconds)
+bool AudioTrack::AppendSilence(int64_t microseconds)
 {
     static const int16_t kSilence[1024] = {};
     constexpr int kChunk = static_cast<int>(sizeof kSilence / sizeof kSilence[0]);
-    int64_t samples = microseconds * audioEncoder_->sample_rate / 1000000;
+    int64_t samples = microseconds * encoder_->sample_rate / 1000000;
     for (; samples > 0; samples -= kChunk) {
         const int chunk = static_cast<int>(std::min<int64_t>(samples, kChunk));
         if (!AppendToFifo(reinterpret_cast<const uint8_t *>(kSilence), chunk))
@@ -205,9 +190,9 @@ bool CMP4Writer::AppendSilence(int64_t microseconds)
 }
 
 // Where the next sample appended to the FIFO plays, in microseconds.
-int64_t CMP4Writer::NextAudioTime() const
+int64_t AudioTrack::NextSampleTime() const
 {
-    return av_rescale(audioNextSample_, 1000000, audioEncoder_->sample_rate);
+    return av_rescale(nextSample_, 1000000, encoder_->sample_rate);
 }
 
 }  // namespace recmux

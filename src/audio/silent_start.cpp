@@ -3,27 +3,27 @@
 // track reaches, and the muxer writes no moov before every track has a sample.
 #include <vector>
 
-#include "recorder/CMP4Writer.h"
+#include "audio/audio_track.h"
 
 namespace recmux {
 namespace {
 
 // Sound that arrives this much after its picture still finds its place free.
-constexpr int64_t kSilenceLagTicks = FrameTimeline::kTicksPerSecond / 4;
+constexpr AVRational kSilenceLag{1, 4};
 
 }  // namespace
 
-void CMP4Writer::FillSilenceUntilSound()
+void AudioTrack::FillSilenceUntilSound(int64_t video_end, AVRational time_base)
 {
-    if (soundArrived_ || !IsFragmented() || audioStopped_ || !audioFifo_ || !audioEncoder_)
+    if (soundArrived_ || stopped_ || !fifo_ || !encoder_)
         return;
-    const int n = audioEncoder_->frame_size;
-    const int64_t due_ticks = VideoEndTicks() - kSilenceLagTicks;
-    if (n <= 0 || due_ticks <= 0)
+    const int n = encoder_->frame_size;
+    const int64_t due_end = video_end - av_rescale_q(1, kSilenceLag, time_base);
+    if (n <= 0 || due_end <= 0)
         return;
-    const int64_t due = av_rescale(due_ticks, audioEncoder_->sample_rate, FrameTimeline::kTicksPerSecond);
+    const int64_t due = av_rescale_q(due_end, time_base, encoder_->time_base);
     const std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
-    while (audioNextSample_ + n <= due) {
+    while (nextSample_ + n <= due) {
         if (!AppendToFifo(silence.data(), n))
             return;
     }

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 namespace recmux::platform {
 namespace {
@@ -150,6 +152,19 @@ int AsciiCaseCompare(const char *a, const char *b)
         if (d != 0 || *a == '\0')
             return d;
     }
+}
+
+std::wstring Utf8ToWide(const char *text)
+{
+    const size_t n = MultiByteToWide(CodePage::Utf8, text, nullptr, 0);
+    if (n == 0)
+        return {};
+    std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[n + 1]);
+    if (!buffer)
+        return {};
+    MultiByteToWide(CodePage::Utf8, text, buffer.get(), n);
+    buffer[n] = 0;
+    return std::wstring(buffer.get());
 }
 
 }  // namespace recmux::platform

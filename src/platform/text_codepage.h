@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace recmux::platform {
 
@@ -15,6 +16,8 @@ enum class CodePage {
 // out, returns the length needed. Invalid input, or too small a buffer, gives 0.
 size_t MultiByteToWide(CodePage page, const char *text, wchar_t *out, size_t capacity);
 size_t WideToMultiByte(CodePage page, const wchar_t *text, char *out, size_t capacity);
+// Empty when the text is not UTF-8 or memory runs out.
+std::wstring Utf8ToWide(const char *text);
 
 // Equality of ASCII letters without regard to case; other bytes compare as they are.
 int AsciiCaseCompare(const char *a, const char *b);

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "reader/IReader.h"
-#include "recorder/av_ptr.h"
+#include "ffmpeg/av_owners.h"
 
 namespace recmux {
 

@@ -1,10 +1,17 @@
 #include "recorder/CMP4Writer.h"
 
+#include <climits>
+
 #include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
 #include "recorder/recovery.h"
 
 namespace recmux {
+namespace {
+
+constexpr int kCallbackBufferSize = 0x100000;
+
+}  // namespace
 
 CMP4Writer::CMP4Writer(const platform::FileOps &files) : files_(files) {}
 
@@ -61,11 +68,11 @@ bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)
     if (!write)
         return false;
     if (!ioBuffer_) {
-        ioBuffer_.reset(static_cast<uint8_t *>(av_malloc(static_cast<size_t>(ioBufferSize_))));
+        ioBuffer_.reset(static_cast<uint8_t *>(av_malloc(kCallbackBufferSize)));
         if (!ioBuffer_)
             return false;
     }
-    AVIOContext *io = avio_alloc_context(ioBuffer_.get(), ioBufferSize_, 1, opaque, nullptr, write,
+    AVIOContext *io = avio_alloc_context(ioBuffer_.get(), kCallbackBufferSize, 1, opaque, nullptr, write,
                                          nullptr);
     AVFormatContext *output = nullptr;
     if (io && avformat_alloc_output_context2(&output, nullptr, "mp4", nullptr) >= 0 && output) {
@@ -98,23 +105,18 @@ bool CMP4Writer::Close()
     const std::string working = output_->url ? output_->url : "";
     const bool fragmented = IsFragmented();
     // Frames that could not be written are a recording lost.
-    if (!EnsureOutputOpen() && videoQueue_.Size() != 0)
+    if (!EnsureOutputOpen() && video_.Queued() != 0)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
     DrainVideoQueue();
-    DrainAudio();
-    resampler_.reset();
-    if (!output_)
-        return true;
+    if (headerWritten_)
+        audio_.Drain();
     if (headerWritten_ && !outputFailed_) {
-        if (audioEncoder_)
-            FlushEncoder(audioEncoder_.get());
-        if (videoCodecContext_)
-            FlushEncoder(videoCodecContext_.get());
+        audio_.Flush();
         // The trailer flushes the I/O context and returns its error.
         OutputTook(av_write_trailer(output_.get()));
     }
     ReleaseVideo();
-    ReleaseAudio();
+    audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
     if (!working.empty() && fragmented && finished &&
@@ -153,42 +155,6 @@ bool CMP4Writer::OutputTook(int result)
     if (output_ && output_->pb && output_->pb->error < 0)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
     return result >= 0 && !outputFailed_;
-}
-
-// Frames can only leave the queue once the header is written; without it they
-// are dropped rather than waited for. An audio step that keeps failing ends
-// every pass before any video: after two idle passes the video goes alone.
-void CMP4Writer::DrainVideoQueue()
-{
-    for (int idle = 0; headerWritten_ && videoQueue_.Size() != 0 && idle < 3;) {
-        const uint32_t before = videoQueue_.Size();
-        WriteInterleaved(3);
-        if (videoQueue_.Size() < before) {
-            idle = 0;
-        } else if (++idle == 2) {
-            audioStopped_ = true;
-        }
-    }
-    AVFrameInfo dropped;
-    while (videoQueue_.Pop(dropped)) {
-    }
-}
-
-void CMP4Writer::FlushEncoder(AVCodecContext *context)
-{
-    if (!context->codec || !(context->codec->capabilities & AV_CODEC_CAP_DELAY))
-        return;
-    PacketPtr packet(av_packet_alloc());
-    if (!packet || avcodec_send_frame(context, nullptr) < 0)
-        return;
-    // Only the AAC encoder holds frames back: the video context never encodes.
-    while (avcodec_receive_packet(context, packet.get()) >= 0) {
-        const bool written = context == audioEncoder_.get() &&
-                             WriteAudioPacket(packet->data, packet->size);
-        av_packet_unref(packet.get());
-        if (!written)
-            return;
-    }
 }
 
 bool CMP4Writer::SetFileType(int32_t type)
@@ -235,6 +201,61 @@ bool CMP4Writer::GetEndPts(uint64_t *pts)
     if (!pts || endPts_ == 0)
         return false;
     *pts = endPts_;
+    return true;
+}
+
+bool CMP4Writer::InitVideo(int32_t codec, int32_t width, int32_t height, int32_t)
+{
+    CallLock::Guard guard(callLock_);
+    return guard && video_.Init(codec, width, height);
+}
+
+// Channels and bits describe the device's coded sound, which always decodes
+// to mono 16-bit PCM: only the type and rate matter.
+bool CMP4Writer::InitAudio(int32_t audio_type, int32_t, int32_t sample_rate, int32_t)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard)
+        return false;
+    // Streams are fixed when the header is written: sound described later has
+    // no track to go to, and the caller must learn that now.
+    if (headerWritten_ && !audio_.IsOpen())
+        return false;
+    return audio_.Init(audio_type, sample_rate);
+}
+
+bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard || !output_ || CannotWrite())
+        return false;
+    if ((!data && size != 0) || size > INT32_MAX)
+        return false;
+    const bool first_key_frame = video_.WaitingForKey();
+    if (!video_.Accept(data, size, pts, key, headerWritten_))
+        return false;
+    if (first_key_frame && beginPts_ == 0) {
+        beginPts_ = pts;
+        endPts_ = pts;
+    }
+    // The output opens as soon as the frame interval can be told, so little is
+    // held in memory and a crash or a live viewer loses little.
+    if (!headerWritten_ && video_.Timeline().ReadyToOpen())
+        EnsureOutputOpen();
+    WriteInterleaved();
+    // The frame whose open failed for good is lost with those held before it.
+    return !CannotWrite();
+}
+
+bool CMP4Writer::WriteAudio(const uint8_t *data, uint32_t size, uint64_t pts)
+{
+    CallLock::Guard guard(callLock_);
+    if (!guard || CannotWrite() || !audio_.Fits(size))
+        return false;
+    // Sound before the first key frame has no picture to go with.
+    if (!video_.WaitingForKey())
+        audio_.Queue(data, size, pts);
+    WriteInterleaved();
     return true;
 }
 

@@ -5,7 +5,7 @@
 #include "reader/CMP4Reader.h"
 #include "recorder/CMP4Writer.h"
 #include "recorder/recording_files.h"
-#include "recorder/video_codec.h"
+#include "video/video_codec.h"
 #include "video/annexb.h"
 
 namespace recmux {
@@ -86,7 +86,7 @@ bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int3
     for (unsigned i = 0; i < input->nb_streams; i++) {
         const AVCodecParameters *par = input->streams[i]->codecpar;
         if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0) {
-            audioSampleRate_ = par->sample_rate;
+            audio_.KeepSampleRate(par->sample_rate);
             break;
         }
     }
@@ -111,10 +111,8 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
         setupClosed_ = true;
         return false;
     }
-    videoCodec_ = VideoCodecValue(codec_id);
-    codecSettled_ = true;
-    parameterSets_ = FirstKeyFrameParameterSets(final_path, codec_id);
-    headerWritten_ = OpenOutput(videoCodec_, width, height, rate);
+    video_.SettleCodec(VideoCodecValue(codec_id), FirstKeyFrameParameterSets(final_path, codec_id));
+    headerWritten_ = OpenOutput(video_.Codec(), width, height, rate);
     return headerWritten_;
 }
 
@@ -134,39 +132,18 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
                 const int64_t duration = av_rescale_q(reader.PacketDuration(), AV_TIME_BASE_Q,
                                                       FrameTimeline::kTimeBase);
                 end_ticks = lastVideoTicks_ +
-                            (duration > 0 ? duration : std::llround(timeline_.StepTicks()));
+                            (duration > 0 ? duration : std::llround(video_.Timeline().StepTicks()));
                 Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
-            } else if (media_type == 1 && WriteAudioPacket(data, size)) {
-                Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audioSamplePosition_));
+            } else if (media_type == 1 && audio_.WriteCopiedPacket(data, size)) {
+                Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audio_.WrittenSamples()));
             }
             return true;
         });
     if (!copied)
         return false;
-    timeline_.StartAt(end_ticks);
-    FillAudioGap(end_ticks);
-    audioNextSample_ = static_cast<int64_t>(audioSamplePosition_) +
-                       (audioFifo_ ? av_audio_fifo_size(audioFifo_.get()) : 0);
+    video_.Timeline().StartAt(end_ticks);
+    audio_.ContinueAt(end_ticks, FrameTimeline::kTimeBase);
     return true;
-}
-
-// Old audio that ends before the old video (or a recording without audio) is
-// padded with silence up to the video's end, so new audio never plays under
-// old video.
-void CMP4Writer::FillAudioGap(int64_t video_end_ticks)
-{
-    if (!audioFifo_ || !audioEncoder_)
-        return;
-    const int n = audioEncoder_->frame_size;
-    std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
-    // The encoder holds its first frame back: allow it one frame without a packet.
-    for (int idle = 0; idle < 2 && av_compare_ts(video_end_ticks, FrameTimeline::kTimeBase,
-                                                 static_cast<int64_t>(audioSamplePosition_),
-                                                 audioEncoder_->time_base) > 0;) {
-        if (!AppendToFifo(silence.data(), n))
-            return;
-        idle = EncodeFifoFrame() ? 0 : idle + 1;
-    }
 }
 
 }  // namespace recmux

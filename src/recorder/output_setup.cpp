@@ -1,9 +1,9 @@
 #include <cstring>
 
+#include "platform/debug_output.h"
 #include "recorder/CMP4Writer.h"
-#include "recorder/print_log.h"
 #include "recorder/recording_files.h"
-#include "recorder/video_codec.h"
+#include "video/video_codec.h"
 
 namespace recmux {
 namespace {
@@ -35,7 +35,36 @@ void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCod
     context->thread_count = 1;
 }
 
+// A failed set-up leaves its streams behind: a later attempt reuses them.
+AVStream *FindOrAddStream(AVFormatContext *output, AVCodecID codec_id)
+{
+    AVStream *stream = nullptr;
+    for (unsigned i = 0; i < output->nb_streams && !stream; i++) {
+        if (output->streams[i]->codecpar->codec_id == codec_id)
+            stream = output->streams[i];
+    }
+    if (!stream) {
+        stream = avformat_new_stream(output, nullptr);
+        if (!stream)
+            return nullptr;
+        stream->codecpar->codec_id = codec_id;
+    }
+    stream->id = static_cast<int>(output->nb_streams) - 1;
+    return stream;
+}
+
 }  // namespace
+
+bool CMP4Writer::EnsureOutputOpen()
+{
+    if (!headerWritten_)
+        headerWritten_ = OpenOutput(video_.Codec(), video_.Width(), video_.Height(),
+                                    video_.Timeline().FrameRate());
+    // A header tried and failed is never tried again.
+    if (!headerWritten_ && setupClosed_)
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
+    return headerWritten_;
+}
 
 bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate)
 {
@@ -49,14 +78,10 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
     // A track that never gets a sample would make players wait for it; a
     // continued recording keeps one for the old sound and any new sound.
     const bool continuing = !IsCallbackOutput() && FileExists(files_, finalPath_.c_str());
-    if ((audioInitialised_ || continuing) && !audioEncoder_) {
-        if (!OpenAudioEncoder(output_->oformat)) {
-            ReleaseAudio();
+    if ((audio_.Initialised() || continuing) && !audio_.IsOpen()) {
+        if (!OpenAudioStream())
             return false;
-        }
-        // The priming is hidden by an edit list, in fragmented output too.
-        audioStartOffset_ = audioEncoder_->initial_padding;
-    } else if (!audioEncoder_) {
+    } else if (!audio_.IsOpen()) {
         // Callers wait for both sides to be announced, even one with nothing to set up.
         Notify(RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY);
     }
@@ -75,14 +100,20 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
 bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height,
                                  AVRational rate)
 {
-    const AVCodec *encoder = nullptr;
-    videoStream_ = AddVideoStream(output_.get(), encoder, videoCodecContext_, codec_id, width,
-                                  height, rate);
-    if (!videoStream_) {
+    const AVCodec *encoder = avcodec_find_encoder(codec_id);
+    if (!encoder)
+        platform::PrintLog("could not find encoder for '%s' \n", avcodec_get_name(codec_id));
+    videoStream_ = encoder ? FindOrAddStream(output_.get(), codec_id) : nullptr;
+    if (videoStream_)
+        videoCodecContext_.reset(avcodec_alloc_context3(encoder));
+    if (!videoStream_ || !videoCodecContext_) {
         Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_NO_STREAM);
         ReleaseVideo();
         return false;
     }
+    DescribeVideo(videoCodecContext_.get(), output_.get(), codec_id, width, height, rate);
+    videoStream_->time_base = FrameTimeline::kTimeBase;
+    videoStream_->avg_frame_rate = rate;
     if (avcodec_open2(videoCodecContext_.get(), encoder, nullptr) < 0) {
         Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_CODEC_OPEN);
         ReleaseVideo();
@@ -103,47 +134,20 @@ bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t heig
     return true;
 }
 
-AVStream *CMP4Writer::AddVideoStream(AVFormatContext *output, const AVCodec *&encoder,
-                                     CodecContextPtr &context, AVCodecID codec_id, int32_t width,
-                                     int32_t height, AVRational rate)
+// The encoder's failures are told by the message the caller knows them by.
+bool CMP4Writer::OpenAudioStream()
 {
-    encoder = avcodec_find_encoder(codec_id);
-    if (!encoder) {
-        PrintLog("could not find encoder for '%s' \n", avcodec_get_name(codec_id));
-        return nullptr;
-    }
-    output->video_codec = encoder;
-    AVStream *stream = FindOrAddStream(output, encoder, codec_id);
-    if (!stream)
-        return nullptr;
-    context.reset(avcodec_alloc_context3(encoder));
-    if (!context)
-        return nullptr;
-    DescribeVideo(context.get(), output, codec_id, width, height, rate);
-    if (avcodec_parameters_from_context(stream->codecpar, context.get()) < 0)
-        return nullptr;
-    stream->time_base = FrameTimeline::kTimeBase;
-    stream->avg_frame_rate = rate;
-    return stream;
-}
-
-// A failed set-up leaves its streams behind: a later attempt reuses them.
-AVStream *CMP4Writer::FindOrAddStream(AVFormatContext *output, const AVCodec *codec,
-                                      AVCodecID codec_id)
-{
-    AVStream *stream = nullptr;
-    for (unsigned i = 0; i < output->nb_streams && !stream; i++) {
-        if (output->streams[i]->codecpar->codec_id == codec_id)
-            stream = output->streams[i];
-    }
-    if (!stream) {
-        stream = avformat_new_stream(output, codec);
-        if (!stream)
-            return nullptr;
-        stream->codecpar->codec_id = codec_id;
-    }
-    stream->id = static_cast<int>(output->nb_streams) - 1;
-    return stream;
+    audioStream_ = FindOrAddStream(output_.get(), AV_CODEC_ID_AAC);
+    int32_t status = audioStream_ ? audio_.Open(output_->oformat->flags & AVFMT_GLOBALHEADER)
+                                  : RECMUX_MSG_AUDIO_NO_STREAM;
+    if (status == RECMUX_MSG_AUDIO_READY &&
+        avcodec_parameters_from_context(audioStream_->codecpar, audio_.Encoder()) < 0)
+        status = RECMUX_MSG_AUDIO_PARAMETERS;
+    Notify(RECMUX_MSG_AUDIO, status);
+    if (status == RECMUX_MSG_AUDIO_READY)
+        return true;
+    audio_.Release();
+    return false;
 }
 
 // Players configure their decoder from the sample entry, so it must hold the
@@ -153,14 +157,15 @@ AVStream *CMP4Writer::FindOrAddStream(AVFormatContext *output, const AVCodec *co
 void CMP4Writer::UseStreamParameterSets()
 {
     AVCodecParameters *par = videoStream_->codecpar;
-    if (!parameterSets_.empty()) {
+    const std::vector<uint8_t> &sets = video_.ParameterSets();
+    if (!sets.empty()) {
         auto *extradata = static_cast<uint8_t *>(
-            av_mallocz(parameterSets_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (extradata) {
-            std::memcpy(extradata, parameterSets_.data(), parameterSets_.size());
+            std::memcpy(extradata, sets.data(), sets.size());
             av_freep(&par->extradata);
             par->extradata = extradata;
-            par->extradata_size = static_cast<int>(parameterSets_.size());
+            par->extradata_size = static_cast<int>(sets.size());
             par->profile = FF_PROFILE_UNKNOWN;
             par->level = FF_LEVEL_UNKNOWN;
         }
@@ -230,7 +235,7 @@ bool CMP4Writer::OpenFile()
     }
     if (WriteHeader() < 0) {
         if (fileType_ == 1)
-            PrintLog("=================== CMP4Writer::OpenFile() Error occurred when opening "
+            platform::PrintLog("=================== CMP4Writer::OpenFile() Error occurred when opening "
                      "output file ==============\n");
         CloseOutputIo();
         DeleteRecordingFile(files_, output_->url);
@@ -247,10 +252,23 @@ bool CMP4Writer::Init()
 {
     if (WriteHeader() >= 0)
         return true;
-    PrintLog("=================== CMP4Writer::Init() Error occurred when opening output file "
+    platform::PrintLog("=================== CMP4Writer::Init() Error occurred when opening output file "
              "==============\n");
     CloseOutputIo();
     return false;
+}
+
+void CMP4Writer::ReleaseVideo()
+{
+    videoPacket_.reset();
+    videoCodecContext_.reset();
+}
+
+bool CMP4Writer::CloseOutputIo()
+{
+    // A buffer not yet handed to an I/O context is still ours.
+    ioBuffer_.reset();
+    return ReleaseOutputIo(output_.get());
 }
 
 }  // namespace recmux

@@ -1,8 +1,5 @@
 #include "recorder/recording_files.h"
 
-#include <memory>
-#include <new>
-
 #include "platform/regular_files.h"
 #include "platform/text_codepage.h"
 
@@ -11,44 +8,19 @@ extern "C" {
 }
 
 namespace recmux {
-namespace {
-
-template <typename To, typename From, typename Convert>
-std::basic_string<To> ConvertText(const From *text, Convert convert)
-{
-    const size_t n = convert(text, nullptr, 0);
-    if (n == 0)
-        return {};
-    std::unique_ptr<To[]> buffer(new (std::nothrow) To[n + 1]);
-    if (!buffer)
-        return {};
-    convert(text, buffer.get(), n);
-    buffer[n] = 0;
-    return std::basic_string<To>(buffer.get());
-}
-
-}  // namespace
-
-std::wstring Utf8ToWide(const char *text)
-{
-    return ConvertText<wchar_t>(text, [](const char *in, wchar_t *out, size_t capacity) {
-        return platform::MultiByteToWide(platform::CodePage::Utf8, in, out, capacity);
-    });
-}
-
 bool FileExists(const platform::FileOps &files, const char *path)
 {
     if (!path || !*path)
         return false;
     if (files.exists_narrow(path))
         return true;
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = platform::Utf8ToWide(path);
     return !wide.empty() && files.exists_wide(wide.c_str());
 }
 
 bool DeleteRecordingFile(const platform::FileOps &files, const char *path)
 {
-    return files.delete_narrow(path) || files.delete_wide(Utf8ToWide(path).c_str());
+    return files.delete_narrow(path) || files.delete_wide(platform::Utf8ToWide(path).c_str());
 }
 
 int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
@@ -58,8 +30,8 @@ int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
         // rename() replaces the target in one step, so an old recording under
         // the final name is never deleted before a move has succeeded. A name
         // that is not UTF-8 has no wide form: its bytes are renamed as given.
-        const std::wstring wide_working = Utf8ToWide(working);
-        const std::wstring wide_final = Utf8ToWide(final_path);
+        const std::wstring wide_working = platform::Utf8ToWide(working);
+        const std::wstring wide_final = platform::Utf8ToWide(final_path);
         if (!wide_working.empty() && !wide_final.empty() &&
             files.rename_wide(wide_working.c_str(), wide_final.c_str()) == 0)
             return 0;

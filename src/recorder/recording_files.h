@@ -18,7 +18,4 @@ int32_t FinaliseRecording(const platform::FileOps &files, const char *working,
 // Whether the MP4 container header of the file parses.
 bool IsReadableMp4(const char *path);
 
-// Empty when the text is not UTF-8 or memory runs out.
-std::wstring Utf8ToWide(const char *text);
-
 }  // namespace recmux

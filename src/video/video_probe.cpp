@@ -2,10 +2,8 @@
 
 #include <cstring>
 
-#include "recorder/CMP4Writer.h"
-#include "recorder/video_codec.h"
-#include "video/annexb.h"
-#include "video/sps_parser.h"
+#include "ffmpeg/av_owners.h"
+#include "video/video_codec.h"
 
 namespace recmux {
 
@@ -36,20 +34,6 @@ bool DecodeFrameSize(int32_t codec, const uint8_t *data, uint32_t size, int32_t 
     width = frame->width;
     height = frame->height;
     return width > 0 && height > 0;
-}
-
-bool CMP4Writer::ProbeVideoSize(const uint8_t *data, uint32_t size, int32_t &width,
-                                int32_t &height)
-{
-    // A continued recording's codec is settled by its file: the frame is only sized.
-    if (!codecSettled_) {
-        const AVCodecID named = FrameCodec(data, size);
-        videoCodec_ = named == AV_CODEC_ID_NONE ? 0 : VideoCodecValue(named);
-    }
-    if (data && DecodeFrameSize(videoCodec_, data, size, width, height))
-        return true;
-    int32_t fieldCoded = 0;
-    return GetResulotion(data, size, width, height, fieldCoded);
 }
 
 }  // namespace recmux

@@ -1,5 +1,5 @@
 // One owner per FFmpeg object: each type gets a unique_ptr whose deleter is the
-// object's own release call.
+// object's own release call. Shared by the recorder, the reader and the tool.
 #pragma once
 
 #include <memory>
@@ -39,6 +39,9 @@ struct OutputContextDeleter {
 struct InputContextDeleter {
     void operator()(AVFormatContext *input) const { avformat_close_input(&input); }
 };
+struct ParserDeleter {
+    void operator()(AVCodecParserContext *parser) const { av_parser_close(parser); }
+};
 struct BsfContextDeleter {
     void operator()(AVBSFContext *filter) const { av_bsf_free(&filter); }
 };
@@ -63,6 +66,7 @@ struct AvFreeDeleter {
 
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;

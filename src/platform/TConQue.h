@@ -4,10 +4,18 @@
 #include <deque>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/critical_section.h"
 
 namespace recmux {
+
+// A frame as the caller gave it, waiting to be written: video, or a buffer of device sound.
+struct AVFrameInfo {
+    int32_t isKey = 0;
+    uint64_t pts = 0;
+    std::vector<uint8_t> data;
+};
 
 // Frames in arrival order. The lock is held only inside each call, never across
 // decoding or writing, so a producer is never blocked by the muxer.

@@ -1,0 +1,197 @@
+// The FIFO's PCM to AAC: the encoder, the resampler to its sample format, and
+// the packets handed to the recorder.
+#include <cstdlib>
+#include <vector>
+
+#include <recmux/recmux_writer.h>
+
+#include "audio/audio_track.h"
+#include "platform/debug_output.h"
+
+namespace recmux {
+namespace {
+
+// A modest rate: the sound is telephony voice.
+constexpr int64_t kAacBitRate = 32000;
+
+// The encoder's own rate when it supports the requested one, else its nearest:
+// refusing the rate would fail the whole set-up and lose the video with it.
+int SupportedSampleRate(const AVCodec *codec, int requested)
+{
+    if (!codec->supported_samplerates)
+        return requested;
+    int best = codec->supported_samplerates[0];
+    for (const int *rate = codec->supported_samplerates; *rate; rate++) {
+        if (std::abs(*rate - requested) < std::abs(best - requested))
+            best = *rate;
+    }
+    return best;
+}
+
+}  // namespace
+
+int32_t AudioTrack::Open(bool global_header)
+{
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!codec) {
+        platform::PrintLog("could not find encoder for '%s' \n", avcodec_get_name(AV_CODEC_ID_AAC));
+        return RECMUX_MSG_AUDIO_NO_STREAM;
+    }
+    encoder_.reset(avcodec_alloc_context3(codec));
+    if (!encoder_)
+        return RECMUX_MSG_AUDIO_NO_STREAM;
+    encoder_->sample_fmt = AV_SAMPLE_FMT_FLT;
+    encoder_->bit_rate = kAacBitRate;
+    encoder_->sample_rate = SupportedSampleRate(codec, sampleRate_);
+    av_channel_layout_default(&encoder_->ch_layout, 1);
+    encoder_->time_base = AVRational{1, encoder_->sample_rate};
+    if (global_header)
+        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_S16, 1, encoder_->sample_rate));
+    if (!fifo_)
+        return RECMUX_MSG_AUDIO_FIFO;
+    if (avcodec_open2(encoder_.get(), codec, nullptr) < 0)
+        return RECMUX_MSG_AUDIO_CODEC_OPEN;
+    AVChannelLayout mono;
+    av_channel_layout_default(&mono, 1);
+    SwrContext *resampler = nullptr;
+    const int rate = encoder_->sample_rate;
+    if (swr_alloc_set_opts2(&resampler, &encoder_->ch_layout, encoder_->sample_fmt, rate, &mono,
+                            AV_SAMPLE_FMT_S16, rate, 0, nullptr) < 0)
+        return RECMUX_MSG_AUDIO_RESAMPLER;
+    resampler_.reset(resampler);
+    if (swr_init(resampler_.get()) < 0)
+        return RECMUX_MSG_AUDIO_RESAMPLER;
+    // The priming is hidden by an edit list, in fragmented output too.
+    startOffset_ = encoder_->initial_padding;
+    return RECMUX_MSG_AUDIO_READY;
+}
+
+void AudioTrack::Release()
+{
+    fifo_.reset();
+    resampler_.reset();
+    rateConverter_.reset();
+    encoder_.reset();
+}
+
+bool AudioTrack::Due(int64_t video_end, AVRational time_base) const
+{
+    return !stopped_ && fifo_ && encoder_ && av_audio_fifo_size(fifo_.get()) >= encoder_->frame_size &&
+           av_compare_ts(video_end, time_base, static_cast<int64_t>(writtenSamples_),
+                         encoder_->time_base) > 0;
+}
+
+bool AudioTrack::EncodeFrame()
+{
+    const int n = encoder_->frame_size;
+    if (av_audio_fifo_size(fifo_.get()) < n)
+        return false;
+    // One encoder frame of mono 16-bit samples never exceeds this.
+    int16_t scratch[8192];
+    if (n <= 0 || n > static_cast<int>(sizeof scratch / sizeof scratch[0]))
+        return false;
+    void *planes[] = {scratch};
+    if (av_audio_fifo_read(fifo_.get(), planes, n) != n)
+        return false;
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return false;
+    frame->nb_samples = n;
+    frame->sample_rate = encoder_->sample_rate;
+    frame->format = encoder_->sample_fmt;
+    if (av_channel_layout_copy(&frame->ch_layout, &encoder_->ch_layout) < 0 ||
+        av_frame_get_buffer(frame.get(), 0) < 0)
+        return false;
+    const uint8_t *input[] = {reinterpret_cast<const uint8_t *>(scratch)};
+    if (swr_convert(resampler_.get(), frame->data, n, input, n) < 0)
+        return false;
+    if (avcodec_send_frame(encoder_.get(), frame.get()) != 0)
+        return false;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet || avcodec_receive_packet(encoder_.get(), packet.get()) != 0)
+        return false;
+    return WritePacket(packet->data, packet->size);
+}
+
+bool AudioTrack::WriteCopiedPacket(const uint8_t *data, int32_t size)
+{
+    return encoder_ && WritePacket(data, size);
+}
+
+// The encoder's priming samples come first; the file hides them behind an
+// edit list, so sound and picture start together.
+bool AudioTrack::WritePacket(const uint8_t *data, int32_t size)
+{
+    PacketPtr packet(av_packet_alloc());
+    if (!packet)
+        return false;
+    packet->data = const_cast<uint8_t *>(data);
+    packet->size = size;
+    packet->pts = static_cast<int64_t>(writtenSamples_) - startOffset_;
+    packet->dts = packet->pts;
+    packet->duration = encoder_->frame_size;
+    if (!sink_.WriteAudioPacket(*packet, encoder_->time_base))
+        return false;
+    writtenSamples_ += static_cast<uint64_t>(static_cast<int64_t>(encoder_->frame_size));
+    return true;
+}
+
+// At close every sample goes out, whether or not the video got that far; the
+// last partial frame is padded with silence rather than dropped.
+void AudioTrack::Drain()
+{
+    if (stopped_ || !fifo_ || !encoder_ || !resampler_)
+        return;
+    const int n = encoder_->frame_size;
+    const int partial = n > 0 ? av_audio_fifo_size(fifo_.get()) % n : 0;
+    if (partial > 0) {
+        const std::vector<uint8_t> silence(static_cast<size_t>(n - partial) * 2, 0);
+        if (!AppendToFifo(silence.data(), n - partial))
+            return;
+    }
+    while (av_audio_fifo_size(fifo_.get()) >= n && EncodeFrame()) {
+    }
+}
+
+void AudioTrack::Flush()
+{
+    if (!encoder_ || !(encoder_->codec->capabilities & AV_CODEC_CAP_DELAY))
+        return;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet || avcodec_send_frame(encoder_.get(), nullptr) < 0)
+        return;
+    while (avcodec_receive_packet(encoder_.get(), packet.get()) >= 0) {
+        const bool written = WritePacket(packet->data, packet->size);
+        av_packet_unref(packet.get());
+        if (!written)
+            return;
+    }
+}
+
+// Old sound that ends before the old video (or a recording without sound) is
+// padded with silence up to the video's end, so new sound never plays under
+// old video.
+void AudioTrack::ContinueAt(int64_t video_end, AVRational time_base)
+{
+    if (fifo_ && encoder_) {
+        const int n = encoder_->frame_size;
+        std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
+        // The encoder holds its first frame back: allow it one frame without a packet.
+        for (int idle = 0; idle < 2 && av_compare_ts(video_end, time_base,
+                                                     static_cast<int64_t>(writtenSamples_),
+                                                     encoder_->time_base) > 0;) {
+            if (!AppendToFifo(silence.data(), n))
+                break;
+            idle = EncodeFrame() ? 0 : idle + 1;
+        }
+    }
+    nextSample_ = static_cast<int64_t>(writtenSamples_) + BufferedSamples();
+}
+
+int32_t AudioTrack::BufferedSamples() const
+{
+    return fifo_ ? av_audio_fifo_size(fifo_.get()) : 0;
+}
+
+}  // namespace recmux

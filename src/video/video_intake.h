@@ -1,0 +1,58 @@
+// The caller's video before it is written: checked, held in arrival order and
+// learned by the timeline, from the first key frame on.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/TConQue.h"
+#include "video/frame_timeline.h"
+
+namespace recmux {
+
+class VideoIntake {
+public:
+    // InitVideo: false once called before.
+    bool Init(int32_t codec, int32_t width, int32_t height);
+    // A continued recording keeps its file's codec and the parameter sets its track starts with.
+    void SettleCodec(int32_t codec, std::vector<uint8_t> parameter_sets);
+    // Queues a frame unless it is refused: another codec than the recording's,
+    // too much held while the output is not open, or waiting for a key frame.
+    bool Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key, bool output_open);
+
+    bool WaitingForKey() const { return waitingForKey_; }
+    bool Pop(AVFrameInfo &frame) { return queue_.Pop(frame); }
+    uint32_t Queued() { return queue_.Size(); }
+    void DropQueued();
+
+    FrameTimeline &Timeline() { return timeline_; }
+    const FrameTimeline &Timeline() const { return timeline_; }
+    int32_t Codec() const { return codec_; }
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    // Of the first key frame, in Annex B form: what the sample entry describes.
+    const std::vector<uint8_t> &ParameterSets() const { return parameterSets_; }
+
+private:
+    bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_t key);
+    bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
+    bool ProbeSize(const uint8_t *data, uint32_t size);
+
+    TConQue<AVFrameInfo> queue_;
+    FrameTimeline timeline_;
+    bool initialised_ = false;
+    bool waitingForKey_ = true;
+    int32_t codec_ = 0;
+    // The recording's codec is known (continued file, InitVideo with a size, or
+    // the first key frame): one of another codec would ruin its track.
+    bool codecSettled_ = false;
+    // A key frame of another codec came: frames are refused until one of ours.
+    bool otherCodec_ = false;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    std::vector<uint8_t> parameterSets_;
+    // Bytes queued before the output opened.
+    uint64_t heldBytes_ = 0;
+};
+
+}  // namespace recmux
