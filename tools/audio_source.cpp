@@ -11,7 +11,7 @@
 namespace recmux_tool {
 namespace {
 
-constexpr size_t kHeader = 4;
+constexpr size_t kHeader = ZK_VOICE_FRAME_HEADER_BYTES;
 constexpr int kDeviceRate = 8000;
 
 uint64_t OffsetUs(uint64_t samples, int rate)

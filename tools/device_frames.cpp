@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include <recmux/zk_voice.h>
+
 namespace recmux_tool {
 namespace {
 
-constexpr size_t kHeader = 4;
+constexpr size_t kHeader = ZK_VOICE_FRAME_HEADER_BYTES;
 
 bool IsHeader(std::span<const uint8_t> bytes, size_t at)
 {

@@ -21,7 +21,7 @@
 namespace recmux_tool {
 namespace {
 
-constexpr size_t kHeader = 4;
+constexpr size_t kHeader = ZK_VOICE_FRAME_HEADER_BYTES;
 
 struct Options {
     std::string mode;  // encode, decode or transcode

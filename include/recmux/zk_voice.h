@@ -69,6 +69,7 @@ extern "C" {
 #define ZK_VOICE_E_TRANS_RECORD ((int32_t)0xA1221001u) /* null transcoding record */
 #define ZK_VOICE_E_TRANS_MODE ((int32_t)0xA1221002u)   /* unsupported or never-reset mode */
 
+#define ZK_VOICE_FRAME_HEADER_BYTES 4  /* marker, marker, payload words, 0 */
 #define ZK_VOICE_VERSION_BYTES 30      /* version string with its terminating zero */
 #define ZK_VOICE_ENCODED_MAX_BYTES 484 /* largest frame the encoder writes */
 #define ZK_VOICE_FRAME_MAX_BYTES 514   /* largest frame a header can announce */

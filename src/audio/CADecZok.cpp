@@ -1,42 +1,22 @@
 #include "audio/CADecZok.h"
 
+#include <recmux/recmux_writer.h>
+
 namespace recmux {
 namespace {
 
-enum class Family { G711, G726, Adpcm };
-
-struct CodeEntry {
-    int32_t code;
-    int16_t identifier;
-    Family family;
-};
-
-const CodeEntry kCodes[] = {
-    {0, ZK_VOICE_G726_40, Family::G726},
-    {1, ZK_VOICE_G726_40, Family::G726},
-    {2, ZK_VOICE_IMA_ADPCM, Family::Adpcm},
-    {3, ZK_VOICE_G726_40_MSB, Family::G726},
-    {4, ZK_VOICE_G726_32_MSB, Family::G726},
-    {5, ZK_VOICE_G726_24_MSB, Family::G726},
-    {6, ZK_VOICE_G726_16_MSB, Family::G726},
-    {7, ZK_VOICE_G726_32, Family::G726},
-    {8, ZK_VOICE_G726_24, Family::G726},
-    {9, ZK_VOICE_G726_16, Family::G726},
-    {10, ZK_VOICE_G711_ALAW, Family::G711},
-    {11, ZK_VOICE_G711_ULAW, Family::G711},
-    {16, ZK_VOICE_IMA_ADPCM_WAVE, Family::Adpcm},
-};
-
-const CodeEntry *FindCode(int32_t code)
+// The decoder's codes are the recorder's audio types except 6 and 7, which
+// select G.726 here: the recorder hands its G.711 over as 10 and 11.
+int16_t DecoderCodec(int32_t code)
 {
-    for (const CodeEntry &entry : kCodes) {
-        if (entry.code == code)
-            return &entry;
+    switch (code) {
+    case 6: return ZK_VOICE_G726_16_MSB;
+    case 7: return ZK_VOICE_G726_32;
+    default: return recmux_audio_voice_codec(code);
     }
-    return nullptr;
 }
 
-constexpr int32_t kHeaderBytes = 4;
+constexpr int32_t kHeaderBytes = ZK_VOICE_FRAME_HEADER_BYTES;
 
 }  // namespace
 
@@ -48,21 +28,23 @@ int32_t CADecZok::IsReady()
 int32_t CADecZok::Reset(int32_t audioTypeCode)
 {
     audioTypeCode_ = audioTypeCode;
-    const CodeEntry *entry = FindCode(audioTypeCode);
-    if (!entry)
+    const int16_t codec = DecoderCodec(audioTypeCode);
+    switch (codec) {
+    case 0:
         return 0;
-    switch (entry->family) {
-    case Family::G711:
+    case ZK_VOICE_G711_ALAW:
+    case ZK_VOICE_G711_ULAW:
         active_ = reinterpret_cast<VoiceCodecState *>(&g711_);
         break;
-    case Family::G726:
-        active_ = &g726_;
-        break;
-    case Family::Adpcm:
+    case ZK_VOICE_IMA_ADPCM:
+    case ZK_VOICE_IMA_ADPCM_WAVE:
         active_ = reinterpret_cast<VoiceCodecState *>(&adpcm_);
         break;
+    default:
+        active_ = &g726_;
+        break;
     }
-    return ZK_VOICE_DecReset(active_, entry->identifier) == ZK_VOICE_OK ? 1 : 0;
+    return ZK_VOICE_DecReset(active_, codec) == ZK_VOICE_OK ? 1 : 0;
 }
 
 int32_t CADecZok::ReservedA()

@@ -7,7 +7,7 @@
 namespace recmux {
 namespace {
 
-constexpr uint32_t kHeaderBytes = 4;
+constexpr uint32_t kHeaderBytes = ZK_VOICE_FRAME_HEADER_BYTES;
 // A headerless chunk travels as a frame of 160 words.
 constexpr uint8_t kChunkHeader[kHeaderBytes] = {0x00, 0x01, 0xA0, 0x00};
 

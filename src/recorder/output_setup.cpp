@@ -8,6 +8,11 @@
 namespace recmux {
 namespace {
 
+// A fragment closes after this long even without a key frame, so a live
+// viewer waits little and a crash loses little.
+constexpr int64_t kFragmentMicroseconds = 200000;
+
+// The describing encoder's settings shape no packet: it never encodes.
 void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCodecID codec_id,
                    int32_t width, int32_t height, AVRational rate)
 {
@@ -208,7 +213,7 @@ int CMP4Writer::WriteHeader()
         // gets its own at close (fragmented_file.cpp), a stream none.
         av_dict_set(&options, "movflags",
                     "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
-        av_dict_set_int(&options, "frag_duration", 200000, 0);
+        av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
         // Every finished fragment leaves at once, so a killed process leaves a readable file.
         output_->flush_packets = 1;
     }
@@ -234,9 +239,10 @@ bool CMP4Writer::OpenFile()
         return false;
     }
     if (WriteHeader() < 0) {
+        // Log watchers match these lines as they stand, and only fragmented files ever logged one.
         if (fileType_ == 1)
-            platform::PrintLog("=================== CMP4Writer::OpenFile() Error occurred when opening "
-                     "output file ==============\n");
+            platform::PrintLog("=================== CMP4Writer::OpenFile() Error occurred when "
+                               "opening output file ==============\n");
         CloseOutputIo();
         DeleteRecordingFile(files_, output_->url);
         return false;
@@ -252,8 +258,8 @@ bool CMP4Writer::Init()
 {
     if (WriteHeader() >= 0)
         return true;
-    platform::PrintLog("=================== CMP4Writer::Init() Error occurred when opening output file "
-             "==============\n");
+    platform::PrintLog("=================== CMP4Writer::Init() Error occurred when opening "
+                       "output file ==============\n");
     CloseOutputIo();
     return false;
 }

@@ -8,9 +8,8 @@ static_assert(sizeof(VoiceTransState) == 2100);
 
 namespace {
 
-constexpr unsigned header_bytes = 4;
 // The most any target encoder writes (G.711, 480 samples); the caller's buffer ends there.
-constexpr unsigned max_convertible_words = (ZK_VOICE_ENCODED_MAX_BYTES - header_bytes) / 2;
+constexpr unsigned max_convertible_words = (ZK_VOICE_ENCODED_MAX_BYTES - ZK_VOICE_FRAME_HEADER_BYTES) / 2;
 
 struct Conversion {
     int16_t mode;
@@ -41,7 +40,7 @@ VoiceCodecState *decoder_of(VoiceTransState *record)
 
 void swap_payload_bytes(uint8_t *frame)
 {
-    uint8_t *payload = frame + header_bytes;
+    uint8_t *payload = frame + ZK_VOICE_FRAME_HEADER_BYTES;
     for (unsigned w = 0; w < frame[2]; ++w) {
         const uint8_t low = payload[2 * w];
         payload[2 * w] = payload[2 * w + 1];

@@ -21,7 +21,6 @@ namespace {
 constexpr char version[] = "Zokal_AUDIO_VERSION_V3.0.6.31";
 static_assert(sizeof version == ZK_VOICE_VERSION_BYTES);
 
-constexpr unsigned header_bytes = 4;
 
 enum class Direction { encoder, decoder };
 
@@ -105,7 +104,7 @@ extern "C" RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_EncodeFrame(VoiceCodecState 
     const auto codec = find_codec(state->codec);
     if (!codec)
         return ZK_VOICE_E_ENC_CODEC;
-    const unsigned words = encode_payload(*codec, *state, pcm, samples, frame + header_bytes);
+    const unsigned words = encode_payload(*codec, *state, pcm, samples, frame + ZK_VOICE_FRAME_HEADER_BYTES);
     frame[0] = 0x00;
     frame[1] = 0x01;
     frame[2] = static_cast<uint8_t>(words);
@@ -136,6 +135,6 @@ extern "C" RECMUX_API int32_t RECMUX_CDECL ZK_VOICE_DecodeFrame(VoiceCodecState 
     if (!count)
         return ZK_VOICE_E_DEC_LENGTH;
     *samples = *count;
-    decode_payload(*codec, *state, frame + header_bytes, words, *count, pcm);
+    decode_payload(*codec, *state, frame + ZK_VOICE_FRAME_HEADER_BYTES, words, *count, pcm);
     return ZK_VOICE_OK;
 }
