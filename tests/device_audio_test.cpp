@@ -106,24 +106,6 @@ bool Feed(DeviceAudio &audio, const Bytes &data, Received &received)
     return audio.DecodeBuffer(data.data(), static_cast<uint32_t>(data.size()), received.Sink());
 }
 
-TEST(CADecZokCodes, EveryCodeSelectsItsIdentifier)
-{
-    const struct {
-        int32_t code;
-        int16_t identifier;
-    } table[] = {{0, 7}, {1, 7}, {2, 3}, {3, 39}, {4, 38}, {5, 37}, {6, 36},
-                 {7, 6}, {8, 5}, {9, 4}, {10, 1}, {11, 2}, {16, 35}};
-    for (const auto &entry : table) {
-        CADecZok decoder;
-        EXPECT_EQ(decoder.Reset(entry.code), 1) << entry.code;
-        EXPECT_EQ(decoder.IsReady(), 1);
-        EXPECT_EQ(decoder.CodecIdentifier(), entry.identifier) << entry.code;
-    }
-    CADecZok decoder;
-    EXPECT_EQ(decoder.ReservedA(), 0);
-    EXPECT_EQ(decoder.ReservedB(), 1);
-}
-
 TEST(CADecZokCodes, UnknownCodesAreStoredButSelectNothing)
 {
     for (int32_t code : {12, 13, 15, 17, -1, INT32_MAX}) {
