@@ -252,23 +252,6 @@ TEST(DeviceAudioFraming, UndecodableBlocksGoInAsRawPcm)
     EXPECT_EQ(received.bytes, Bytes(block.begin() + 4, block.end()));
 }
 
-TEST(DeviceAudioFraming, ResultTellsWhetherAnyBlockReachedTheSink)
-{
-    DeviceAudio audio;
-    audio.Reset(6);
-    const Bytes frames = Encode(ZK_VOICE_G711_ALAW, Tone(160), 80);
-    Received refusing;
-    refusing.accept = false;
-    EXPECT_FALSE(Feed(audio, frames, refusing));
-    EXPECT_EQ(refusing.blocks.size(), 2u);
-
-    int calls = 0;
-    EXPECT_TRUE(audio.DecodeBuffer(frames.data(), 168, [&calls](const uint8_t *, int32_t) {
-        return ++calls == 1;
-    }));
-    EXPECT_EQ(calls, 2);
-}
-
 TEST(DeviceAudioFraming, EmptyNullAndNotReadyBuffersAddNothing)
 {
     const Bytes packet = Headerless(Tone(160));

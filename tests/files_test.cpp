@@ -164,99 +164,69 @@ bool FailDeleteNarrow(const char *)
     return false;
 }
 
-class FinaliseRecordingTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+// Each leg of the chain that moves the working file to its final name, failing
+// in turn: which legs ran, the result, and what each name holds afterwards.
+TEST(FinaliseRecording, EveryLegRunsInTurnAndAFailureLeavesBothFiles)
+{
+    const struct {
+        int fail;  // how many legs fail, in the order wrename, rename, move, copy
+        bool failDelete, oldFinal;
+        std::vector<std::string> calls;
+        bool ok;
+        const char *working, *final;
+    } cases[] = {
+        {0, false, true, {}, true, nullptr, "new"},
+        {1, false, true, {"wrename"}, true, nullptr, "new"},
+        {2, false, false, {"wrename", "rename"}, true, nullptr, "new"},
+        {2, false, true, {"wrename", "rename"}, true, nullptr, "new"},
+        {3, true, false, {"wrename", "rename", "move", "delete"}, false, nullptr, "new"},
+        {4, false, true, {"wrename", "rename", "move", "copy"}, false, "new", "old"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.calls.size());
+        TempDir dir;
+        const std::string working = dir.Path("cam.mp4.tmp"), final_path = dir.Path("cam.mp4");
+        WriteAll(working, "new");
+        if (c.oldFinal)
+            WriteAll(final_path, "old");
+        FileOps ops = platform::SystemFileOps();
+        if (c.fail > 0)
+            ops.rename_wide = FailRenameWide;
+        if (c.fail > 1)
+            ops.rename_narrow = FailRenameNarrow;
+        if (c.fail > 2)
+            ops.move_keep_target = FailMove;
+        if (c.fail > 3)
+            ops.copy_replace = FailCopy;
+        if (c.failDelete)
+            ops.delete_narrow = FailDeleteNarrow;
         g_calls.clear();
-        WriteAll(working_, "new recording");
+        EXPECT_EQ(FinaliseRecording(ops, working.c_str(), final_path.c_str()) == 0, c.ok);
+        EXPECT_EQ(g_calls, c.calls);
+        EXPECT_EQ(ReadAll(final_path), c.final);
+        EXPECT_TRUE(!c.ok || !Exists(working));
+        EXPECT_EQ(c.working ? ReadAll(working) : "", c.working ? c.working : "");
     }
-
-    int32_t Finalise() { return FinaliseRecording(ops_, working_.c_str(), final_.c_str()); }
-
-    TempDir dir_;
-    std::string working_ = dir_.Path("cam.mp4.tmp");
-    std::string final_ = dir_.Path("cam.mp4");
-    FileOps ops_ = platform::SystemFileOps();
-};
-
-TEST_F(FinaliseRecordingTest, ReplacesAnExistingRecordingInOneStep)
-{
-    WriteAll(final_, "old recording");
-    EXPECT_EQ(Finalise(), 0);
-    EXPECT_EQ(ReadAll(final_), "new recording");
-    EXPECT_FALSE(Exists(working_));
 }
 
-TEST_F(FinaliseRecordingTest, NarrowRenameRunsWhenTheWideRenameFails)
+TEST(FinaliseRecording, Utf8NamesAreFoundMovedAndDeleted)
 {
-    ops_.rename_wide = FailRenameWide;
-    WriteAll(final_, "old recording");
-    EXPECT_EQ(Finalise(), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"wrename"}));
-    EXPECT_EQ(ReadAll(final_), "new recording");
-}
-
-TEST_F(FinaliseRecordingTest, MoveRunsWhenBothRenamesFail)
-{
-    ops_.rename_wide = FailRenameWide;
-    ops_.rename_narrow = FailRenameNarrow;
-    EXPECT_EQ(Finalise(), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"wrename", "rename"}));
-    EXPECT_EQ(ReadAll(final_), "new recording");
-    EXPECT_FALSE(Exists(working_));
-}
-
-TEST_F(FinaliseRecordingTest, CopyReplacesWhenTheMoveFindsTheTargetTaken)
-{
-    ops_.rename_wide = FailRenameWide;
-    ops_.rename_narrow = FailRenameNarrow;
-    WriteAll(final_, "old recording");
-    EXPECT_EQ(Finalise(), 0);
-    EXPECT_EQ(ReadAll(final_), "new recording");
-    EXPECT_FALSE(Exists(working_));
-}
-
-TEST_F(FinaliseRecordingTest, CopiedButUndeletedWorkingFileIsAFailure)
-{
-    ops_.rename_wide = FailRenameWide;
-    ops_.rename_narrow = FailRenameNarrow;
-    ops_.move_keep_target = FailMove;
-    ops_.delete_narrow = FailDeleteNarrow;
-    EXPECT_NE(Finalise(), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"wrename", "rename", "move", "delete"}));
-    EXPECT_EQ(ReadAll(final_), "new recording");
-}
-
-TEST_F(FinaliseRecordingTest, WhenEveryLegFailsBothFilesStay)
-{
-    ops_.rename_wide = FailRenameWide;
-    ops_.rename_narrow = FailRenameNarrow;
-    ops_.move_keep_target = FailMove;
-    ops_.copy_replace = FailCopy;
-    WriteAll(final_, "old recording");
-    EXPECT_NE(Finalise(), 0);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"wrename", "rename", "move", "copy"}));
-    EXPECT_EQ(ReadAll(working_), "new recording");
-    EXPECT_EQ(ReadAll(final_), "old recording");
-}
-
-TEST_F(FinaliseRecordingTest, Utf8NamesAreFoundMovedAndDeleted)
-{
-    const std::string working = dir_.Path("\xE6\x9D\xB1\xE4\xBA\xAC_\xC3\x9C.mp4.tmp");
-    const std::string final_path = dir_.Path("\xE6\x9D\xB1\xE4\xBA\xAC_\xC3\x9C.mp4");
+    TempDir dir;
+    FileOps ops = platform::SystemFileOps();
+    const std::string working = dir.Path("\xE6\x9D\xB1\xE4\xBA\xAC_\xC3\x9C.mp4.tmp");
+    const std::string final_path = dir.Path("\xE6\x9D\xB1\xE4\xBA\xAC_\xC3\x9C.mp4");
     WriteAll(working, "new recording");
-    ops_.exists_narrow = FailExistsNarrow;
-    EXPECT_TRUE(FileExists(ops_, working.c_str()));
-    EXPECT_FALSE(FileExists(ops_, final_path.c_str()));
+    ops.exists_narrow = FailExistsNarrow;
+    EXPECT_TRUE(FileExists(ops, working.c_str()));
+    EXPECT_FALSE(FileExists(ops, final_path.c_str()));
 
-    EXPECT_EQ(FinaliseRecording(ops_, working.c_str(), final_path.c_str()), 0);
+    EXPECT_EQ(FinaliseRecording(ops, working.c_str(), final_path.c_str()), 0);
     EXPECT_EQ(ReadAll(final_path), "new recording");
 
-    ops_.delete_narrow = FailDeleteNarrow;
-    EXPECT_TRUE(DeleteRecordingFile(ops_, final_path.c_str()));
+    ops.delete_narrow = FailDeleteNarrow;
+    EXPECT_TRUE(DeleteRecordingFile(ops, final_path.c_str()));
     EXPECT_FALSE(Exists(final_path));
-    EXPECT_FALSE(DeleteRecordingFile(ops_, final_path.c_str()));
+    EXPECT_FALSE(DeleteRecordingFile(ops, final_path.c_str()));
 }
 
 TEST(FileExistsTest, NullAndEmptyPathsDoNotExist)
