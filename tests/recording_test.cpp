@@ -1,12 +1,10 @@
 // Recordings made from real encoder output through the exported functions,
-// judged by ffprobe and ffmpeg: faithful copies, continuation, one codec per
-// recording, and recorders on several threads.
+// judged by ffprobe and ffmpeg: faithful copies, continuation, and one codec
+// per recording.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <recmux/recmux_writer.h>
@@ -232,71 +230,6 @@ TEST(Recording, ReadinessIsAnnouncedAndCallsFromTheCallbackAreRefused)
         {RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY}, {RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY}};
     EXPECT_EQ(messages.received, ready);
     EXPECT_EQ(messages.reentered, 1);
-}
-
-TEST(RecorderThreads, VideoOnOneThreadSoundAndQueriesOnAnother)
-{
-    TempDir dir;
-    const std::string mp4 = dir.Path("cam.mp4");
-    recmux_writer *writer = recmux_writer_open(mp4.c_str());
-    ASSERT_EQ(recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16), 0);
-    const Units &units = H264(100);
-    std::atomic<bool> done{false};
-    std::atomic<int> sound{0};
-    std::thread video([&] {
-        size_t accepted = 0;
-        for (size_t i = 0; i < units.size(); i++) {
-            accepted += WriteUnits(writer, {units[i]}, kStart + i * 40000);
-            // Keeps the sound in step, so that both threads really overlap.
-            while (sound < static_cast<int>(i) / 2)
-                std::this_thread::yield();
-        }
-        EXPECT_EQ(accepted, 100u);
-        done = true;
-    });
-    const std::vector<uint8_t> alaw(160, 0xd5);
-    uint64_t pts = 0;
-    while (!done) {
-        EXPECT_EQ(recmux_writer_is_open(writer), 0);
-        if (recmux_writer_get_begin_pts(writer, &pts) == 0 && recmux_writer_write_audio(writer, alaw.data(), 160, 0) == 0)
-            sound++;
-        recmux_writer_get_end_pts(writer, &pts);
-        recmux_writer_set_msg_notify(writer, nullptr, nullptr);
-        std::this_thread::yield();
-    }
-    video.join();
-    ASSERT_EQ(recmux_writer_close(&writer), 0);
-    EXPECT_EQ(Probe(mp4, "nb_read_frames"), "100");
-    EXPECT_EQ(Probe(mp4, "codec_name", "a:0"), "aac");
-}
-
-// Recorders share FFmpeg's global state and nothing else: eight at once, half
-// fragmented, each with its sound, must not race (run under ThreadSanitizer).
-TEST(RecorderThreads, EightRecordersOnEightThreads)
-{
-    const Units &units = H264(100);
-    TempDir dir;
-    std::vector<std::thread> threads;
-    std::vector<size_t> accepted(8, 0);
-    for (int n = 0; n < 8; n++) {
-        threads.emplace_back([&, n] {
-            recmux_writer *writer = recmux_writer_open(dir.Path("cam" + std::to_string(n) + ".mp4").c_str());
-            recmux_writer_set_file_type(writer, n % 2);
-            recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
-            const std::vector<uint8_t> alaw(320, 0xd5);
-            for (size_t i = 0; i < units.size(); i++) {
-                accepted[static_cast<size_t>(n)] += WriteUnits(writer, {units[i]}, kStart + i * 40000);
-                recmux_writer_write_audio(writer, alaw.data(), 320, kStart + i * 40000);
-            }
-            recmux_writer_close(&writer);
-        });
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int n = 0; n < 8; n++) {
-        EXPECT_EQ(accepted[static_cast<size_t>(n)], 100u) << n;
-        EXPECT_EQ(Probe(dir.Path("cam" + std::to_string(n) + ".mp4"), "nb_read_frames"), "100");
-    }
 }
 
 }  // namespace
