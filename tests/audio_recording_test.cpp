@@ -2,6 +2,7 @@
 // that carries the caller's tone, judged by ffprobe and by the decoded signal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>

@@ -3,7 +3,6 @@
 // per recording.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 

@@ -198,17 +198,10 @@ std::string MakeSps(const SpsFields &f)
     return w.Nal(0x67);
 }
 
-// ---------------------------------------------------------------------------
-
 struct RealStream {
     const char *name, *size, *options;
     Size expected;
 };
-
-void PrintTo(const RealStream &stream, std::ostream *out)
-{
-    *out << stream.name;
-}
 
 const RealStream kRealStreams[] = {
     {"baseline_320x240", "320x240", "-profile:v baseline -pix_fmt yuv420p", {320, 240, 0}},
@@ -243,8 +236,6 @@ TEST_P(SpsParserRealStreams, CodedSizeOfTheEncodersParameterSet)
 INSTANTIATE_TEST_SUITE_P(X264, SpsParserRealStreams, testing::ValuesIn(kRealStreams),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------------------
-
 TEST(SpsParserHeader, FramesNotStartingWithAnSpsFailSilently)
 {
     const std::string sps = SpsOf(EncodeFrame("320x240", kBaseline));
@@ -270,8 +261,6 @@ TEST(SpsParserHeader, FramesNotStartingWithAnSpsFailSilently)
     EXPECT_FALSE(GetResulotion(nullptr, 100, got.width, got.height, got.fieldCoded));
     EXPECT_EQ(got, kUntouched);
 }
-
-// ---------------------------------------------------------------------------
 
 Size ParseOrUntouched(const SpsFields &fields)
 {
