@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -21,7 +22,33 @@ namespace {
 
 // The encoders that describe each stream are chatty; the tests want errors only.
 const bool kQuietLog = (av_log_set_level(AV_LOG_ERROR), true);
+
 }  // namespace
+
+std::string FixturePath(const std::string &name)
+{
+    static const TempDir dir;
+    return dir.Path(name);
+}
+
+std::string Fixture(const std::string &name, const std::string &args)
+{
+    static std::map<std::string, bool> made;
+    const std::string path = FixturePath(name);
+    if (!made.contains(name))
+        made[name] = std::system(("ffmpeg -nostdin -loglevel error -y " + args + " '" + path + "'")
+                                     .c_str()) == 0;
+    return made[name] ? path : std::string();
+}
+
+const Units &Encoded(const std::string &name, int frames, const std::string &options)
+{
+    static std::map<std::string, Units> made;
+    if (const auto found = made.find(name); found != made.end())
+        return found->second;
+    const std::string path = FixturePath(name);
+    return made[name] = MakeElementaryStream(path, frames, options) ? SplitAccessUnits(path) : Units{};
+}
 
 bool MakeElementaryStream(const std::string &path, int frames, const std::string &options)
 {
@@ -31,9 +58,9 @@ bool MakeElementaryStream(const std::string &path, int frames, const std::string
     return std::system(command.c_str()) == 0;
 }
 
-std::vector<AccessUnit> SplitAccessUnits(const std::string &path)
+Units SplitAccessUnits(const std::string &path)
 {
-    std::vector<AccessUnit> units;
+    Units units;
     const auto codec = recmux_tool::CodecFromExtension(path);
     auto source = codec ? recmux_tool::OpenAnnexBFile(path, *codec) : nullptr;
     for (AccessUnit unit; source && source->Next(unit);)
@@ -72,14 +99,25 @@ std::string RunCommand(const std::string &command)
     return output;
 }
 
-std::string ProbeVideo(const std::string &path, const std::string &entry)
+std::vector<std::string> Lines(const std::string &command)
 {
-    std::string value = RunCommand("ffprobe -v error -count_frames -select_streams v:0 "
-                                   "-show_entries stream=" + entry +
-                                   " -of default=nw=1:nk=1 '" + path + "'");
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
-        value.pop_back();
-    return value;
+    std::istringstream output(RunCommand(command));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(output, line);) {
+        // A packet with side data ends in a comma and is followed by an empty line.
+        while (!line.empty() && (line.back() == ',' || line.back() == '\r'))
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Probe(const std::string &path, const std::string &entry, const std::string &stream)
+{
+    const auto lines = Lines("ffprobe -v error -count_frames -select_streams " + stream +
+                             " -show_entries stream=" + entry + " -of default=nw=1:nk=1 '" + path + "'");
+    return lines.empty() ? std::string() : lines[0];
 }
 
 std::string DecodeErrors(const std::string &path)
@@ -89,13 +127,11 @@ std::string DecodeErrors(const std::string &path)
 
 std::vector<std::string> FrameMd5s(const std::string &path)
 {
-    std::istringstream lines(
-        RunCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v:0 -f framemd5 -"));
     std::vector<std::string> md5s;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        md5s.push_back(line.substr(line.rfind(',') + 1));
+    for (const std::string &line :
+         Lines("ffmpeg -nostdin -v error -i '" + path + "' -map 0:v:0 -f framemd5 -")) {
+        if (line[0] != '#')
+            md5s.push_back(line.substr(line.rfind(',') + 1));
     }
     return md5s;
 }

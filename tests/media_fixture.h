@@ -1,6 +1,8 @@
-// Elementary streams made by the ffmpeg tool for a test, split into the access
+// Media made by the ffmpeg tool once per test binary, split into the access
 // units a camera would hand over, and the ffprobe/ffmpeg peers that judge a file.
 #pragma once
+
+#include <recmux/recmux_writer.h>
 
 #include <cstdint>
 #include <functional>
@@ -12,12 +14,26 @@
 namespace recmux::test {
 
 using recmux_tool::AccessUnit;
+using Units = std::vector<AccessUnit>;
 
-// Encodes `frames` frames of a 640x360 25 fps test pattern with the given
-// ffmpeg output options (e.g. "-c:v libx264 -bf 0 -g 25 -f h264") into path.
+inline const std::string kX264 = "-c:v libx264 -bf 0 -g 25 -f h264";
+inline const std::string kX265 =
+    "-c:v libx265 -x265-params log-level=error:bframes=0:keyint=25 -f hevc";
+
+// `ffmpeg -y ARGS DIR/name`, run once per name; the path, empty when it failed.
+std::string Fixture(const std::string &name, const std::string &args);
+std::string FixturePath(const std::string &name);
+// `frames` frames of a 640x360 25 fps test pattern encoded with options into name
+// (an elementary stream, split by its extension); cached with Fixture.
+const Units &Encoded(const std::string &name, int frames, const std::string &options);
+inline const Units &H264(int frames)
+{
+    return Encoded("h264-" + std::to_string(frames) + ".h264", frames, kX264);
+}
+
 bool MakeElementaryStream(const std::string &path, int frames, const std::string &options);
 // Split as the recmux tool splits its input, chosen by the file extension.
-std::vector<AccessUnit> SplitAccessUnits(const std::string &path);
+Units SplitAccessUnits(const std::string &path);
 
 // Runs work in a child process, which must end by killing itself with SIGKILL
 // (KillSelf) while its recorder is still alive, as a crash would; true when it did.
@@ -26,11 +42,24 @@ bool DiesBySigkill(const std::function<void()> &work);
 
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);
-// ffprobe's value of one entry of the first video stream, counting frames.
-std::string ProbeVideo(const std::string &path, const std::string &entry);
+std::vector<std::string> Lines(const std::string &command);
+// ffprobe's value of one stream entry ("v:0" or "a:0"), counting frames.
+std::string Probe(const std::string &path, const std::string &entry, const std::string &stream = "v:0");
 // Whatever the decoder complains about while decoding the whole file.
 std::string DecodeErrors(const std::string &path);
 // The MD5 of each decoded frame, in output order.
 std::vector<std::string> FrameMd5s(const std::string &path);
+
+// Feeds units at pts start, start + step, ...; how many the recorder accepted.
+inline size_t WriteUnits(recmux_writer *writer, const Units &units, uint64_t start = 1000000,
+                         uint64_t step = 40000)
+{
+    size_t accepted = 0;
+    for (size_t i = 0; i < units.size(); i++)
+        accepted += recmux_writer_write_video(writer, units[i].bytes.data(),
+                                              static_cast<uint32_t>(units[i].bytes.size()),
+                                              start + i * step, units[i].key) == 0;
+    return accepted;
+}
 
 }  // namespace recmux::test

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,14 +39,6 @@ std::string ReadAll(const std::string &path)
 void WriteAll(const std::string &path, const std::string &bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-bool MakeMp4WithFfmpeg(const std::string &path)
-{
-    const std::string command =
-        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=duration=1:size=160x120:rate=10 "
-        "-c:v mpeg4 '" + path + "'";
-    return std::system(command.c_str()) == 0;
 }
 
 }  // namespace recmux::test

@@ -1,5 +1,4 @@
-// Scratch files for tests: a private directory that goes away with the test,
-// and small fixtures made on the spot.
+// Scratch files for tests: a private directory that goes away with the test.
 #pragma once
 
 #include <string>
@@ -22,7 +21,5 @@ private:
 bool Exists(const std::string &path);
 std::string ReadAll(const std::string &path);
 void WriteAll(const std::string &path, const std::string &bytes);
-// A one-second MP4 made by the ffmpeg command-line tool; false when it failed.
-bool MakeMp4WithFfmpeg(const std::string &path);
 
 }  // namespace recmux::test

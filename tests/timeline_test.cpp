@@ -5,55 +5,28 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <recmux/recmux_reader.h>
 #include <recmux/recmux_writer.h>
+#include "media_fixture.h"
 #include "test_files.h"
 
 namespace {
 
-using recmux::test::ReadAll;
-using recmux::test::TempDir;
+using namespace recmux::test;
 
 constexpr uint64_t kStart = 5000000000;
 constexpr uint64_t kAudioPacket = 20000;  // 160 A-law samples at 8 kHz
-constexpr int kAlaw = 6;
 
-struct AccessUnit {
-    std::string bytes;
-    bool key;
-};
-
-// A small H.264 clip with access unit delimiters, cut at them; cycled as a camera's stream.
-const std::vector<AccessUnit> &Clip()
+// A small H.264 clip, cycled as a camera's stream.
+const Units &Clip()
 {
-    static TempDir dir;
-    static const std::vector<AccessUnit> units = [] {
-        const std::string path = dir.Path("clip.h264");
-        const std::string command =
-            "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=64x64:rate=25 -frames:v 50 "
-            "-c:v libx264 -bf 0 -g 25 -x264-params aud=1 -f h264 '" + path + "'";
-        std::vector<AccessUnit> cut;
-        if (std::system(command.c_str()) != 0)
-            return cut;
-        const std::string stream = ReadAll(path);
-        const std::string delimiter("\0\0\0\x01\x09", 5);
-        for (size_t at = stream.find(delimiter); at != std::string::npos;) {
-            const size_t next = stream.find(delimiter, at + 1);
-            std::string unit = stream.substr(at, next - at);
-            const bool key = unit.find(std::string("\0\0\x01\x65", 4)) != std::string::npos;
-            cut.push_back({std::move(unit), key});
-            at = next;
-        }
-        return cut;
-    }();
+    static const Units units = SplitAccessUnits(
+        Fixture("clip.h264", "-f lavfi -i testsrc=size=64x64:rate=25 -frames:v 50 -c:v libx264 -bf 0 -g 25 -f h264"));
     return units;
 }
 
@@ -124,41 +97,27 @@ Feed Untimed()
     return feed;
 }
 
-// Feeds everything in time order through a file recorder; false when a call failed.
-bool Record(const std::string &path, int file_type, const Feed &feed)
+// Feeds everything in time order through a recorder; false when a call failed.
+// The sound is described before frame late_audio; after_frame sees each frame's index.
+bool Record(recmux_writer *writer, int file_type, const Feed &feed, size_t late_audio = 0,
+            const std::function<void(size_t)> &after_frame = [](size_t) {})
 {
-    const auto &clip = Clip();
-    recmux_writer *writer = recmux_writer_open(path.c_str());
-    if (!writer || recmux_writer_set_file_type(writer, file_type) != 0 ||
-        recmux_writer_init_audio(writer, kAlaw, 1, 8000, 16) != 0)
-        return false;
-    const std::string alaw(160, '\xd5');
-    bool ok = true;
+    const Units &clip = Clip();
+    bool ok = writer && recmux_writer_set_file_type(writer, file_type) == 0;
+    const std::vector<uint8_t> alaw(160, 0xd5);
     size_t a = 0;
     for (size_t v = 0; v < feed.video.size(); v++) {
+        if (v == late_audio)
+            ok &= recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16) == 0;
         const bool untimed = feed.video[v] == 0;
-        for (; a < feed.audio.size() && (untimed ? a * 2 < v * 4 : feed.audio[a] <= feed.video[v]); a++)
-            ok &= recmux_writer_write_audio(writer, reinterpret_cast<const uint8_t *>(alaw.data()),
-                                            160, feed.audio[a]) == 0;
-        const AccessUnit &unit = clip[v % clip.size()];
-        ok &= recmux_writer_write_video(writer, reinterpret_cast<const uint8_t *>(unit.bytes.data()),
-                                        static_cast<uint32_t>(unit.bytes.size()), feed.video[v],
-                                        unit.key) == 0;
+        for (; a < feed.audio.size() && (untimed ? a < v * 2 : feed.audio[a] <= feed.video[v]); a++)
+            ok &= recmux_writer_write_audio(writer, alaw.data(), 160, feed.audio[a]) == 0;
+        ok &= WriteUnits(writer, {clip[v % clip.size()]}, feed.video[v]) == 1;
+        after_frame(v);
     }
     for (; a < feed.audio.size(); a++)
-        ok &= recmux_writer_write_audio(writer, reinterpret_cast<const uint8_t *>(alaw.data()), 160,
-                                        feed.audio[a]) == 0;
+        ok &= recmux_writer_write_audio(writer, alaw.data(), 160, feed.audio[a]) == 0;
     return recmux_writer_close(&writer) == 0 && ok;
-}
-
-std::vector<std::string> Lines(const std::string &command)
-{
-    std::vector<std::string> lines;
-    std::unique_ptr<FILE, int (*)(FILE *)> pipe(popen(command.c_str(), "r"), pclose);
-    char line[512];
-    while (pipe && fgets(line, sizeof line, pipe.get()))
-        lines.emplace_back(line, strcspn(line, "\r\n"));
-    return lines;
 }
 
 struct Probed {
@@ -168,20 +127,18 @@ struct Probed {
     double audio_start = 0, audio_end = 0;
 };
 
-Probed Probe(const std::string &path)
+Probed ProbeTimes(const std::string &path)
 {
     Probed p;
     const std::string ffprobe = "ffprobe -v error -of csv=p=0 ";
     for (const auto &line : Lines(ffprobe + "-select_streams v -show_entries packet=pts '" + path + "'"))
         p.video_ticks.push_back(std::stoll(line));
-    for (const auto &line : Lines(ffprobe + "-show_entries stream=codec_type,time_base,start_time,duration '" +
-                                  path + "'")) {
+    for (const auto &line :
+         Lines(ffprobe + "-show_entries stream=codec_type,time_base,start_time,duration '" + path + "'")) {
         std::istringstream fields(line);
         std::string type, base, start, duration;
-        std::getline(fields, type, ',');
-        std::getline(fields, base, ',');
-        std::getline(fields, start, ',');
-        std::getline(fields, duration, ',');
+        std::getline(std::getline(std::getline(std::getline(fields, type, ','), base, ','), start, ','),
+                     duration, ',');
         const double s = std::stod(start), e = s + std::stod(duration);
         if (type == "video") {
             p.video_time_base = 1.0 / std::stod(base.substr(base.find('/') + 1));
@@ -198,7 +155,7 @@ Probed Probe(const std::string &path)
 
 void ExpectCameraTime(const Feed &feed, const std::string &path)
 {
-    const Probed p = Probe(path);
+    const Probed p = ProbeTimes(path);
     ASSERT_EQ(p.video_ticks.size(), feed.video.size());
     const bool untimed = feed.video[0] == 0;
     for (size_t i = 0; i < feed.video.size(); i++) {
@@ -258,7 +215,7 @@ TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
             SCOPED_TRACE(std::string(c.name) + (file_type ? ", fragmented" : ", plain"));
             const std::string mp4 = dir.Path("cam" + std::to_string(recording++) + ".mp4");
             const Feed feed = c.feed();
-            ASSERT_TRUE(Record(mp4, file_type, feed));
+            ASSERT_TRUE(Record(recmux_writer_open(mp4.c_str()), file_type, feed));
             ExpectCameraTime(feed, mp4);
             if (c.fps > 0) {
                 EXPECT_NEAR(ReadFps(mp4), c.fps, c.fps / 100);
@@ -272,17 +229,13 @@ TEST(Timeline, AnHourWithLossAndAFastClockKeepsSoundWithPicture)
     TempDir dir;
     const std::string mp4 = dir.Path("hour.mp4");
     const Feed feed = Make(Camera{.seconds = 3600, .lost = 0.01, .clock = 1.0001, .steady = false});
-    ASSERT_TRUE(Record(mp4, 0, feed));
+    ASSERT_TRUE(Record(recmux_writer_open(mp4.c_str()), 0, feed));
     ExpectCameraTime(feed, mp4);
 }
 
-struct Stream {
-    std::string bytes;
-};
-
 int Collect(void *opaque, uint8_t *data, int size)
 {
-    static_cast<Stream *>(opaque)->bytes.append(reinterpret_cast<char *>(data), static_cast<size_t>(size));
+    static_cast<std::string *>(opaque)->append(reinterpret_cast<char *>(data), static_cast<size_t>(size));
     return size;
 }
 
@@ -290,34 +243,19 @@ int Collect(void *opaque, uint8_t *data, int size)
 // caller that describes the sound only when its first packet comes still gets it.
 TEST(Timeline, TheFirstFragmentLeavesWithinTwoSecondsWithTheLateDescribedSound)
 {
-    const auto &clip = Clip();
-    ASSERT_FALSE(clip.empty());
-    Stream stream;
-    recmux_writer *writer = recmux_writer_open_and_set_callback(&stream, Collect);
-    ASSERT_NE(writer, nullptr);
-    const std::string alaw(160, '\xd5');
-    int first_fragment_at = -1;
-    for (int i = 0; i < 100; i++) {
-        const uint64_t pts = kStart + static_cast<uint64_t>(i) * 40000;
-        if (i == 1) {
-            ASSERT_EQ(recmux_writer_init_audio(writer, kAlaw, 1, 8000, 16), 0);
-        }
-        for (uint64_t a = pts; i > 0 && a < pts + 40000; a += kAudioPacket)
-            ASSERT_EQ(recmux_writer_write_audio(writer, reinterpret_cast<const uint8_t *>(alaw.data()),
-                                                160, a), 0);
-        const AccessUnit &unit = clip[static_cast<size_t>(i) % clip.size()];
-        ASSERT_EQ(recmux_writer_write_video(writer, reinterpret_cast<const uint8_t *>(unit.bytes.data()),
-                                            static_cast<uint32_t>(unit.bytes.size()), pts, unit.key), 0);
-        if (first_fragment_at < 0 && stream.bytes.find("moof") != std::string::npos)
-            first_fragment_at = i;
-    }
-    ASSERT_EQ(recmux_writer_close(&writer), 0);
-    EXPECT_GE(first_fragment_at, 0);
-    EXPECT_LE(first_fragment_at, 50);
+    std::string stream;
+    size_t first_fragment_at = 0;
+    const auto fragment_out = [&](size_t frame) {
+        if (!first_fragment_at && stream.find("moof") != std::string::npos)
+            first_fragment_at = frame;
+    };
+    ASSERT_TRUE(Record(recmux_writer_open_and_set_callback(&stream, Collect), 1, Make(Camera{.seconds = 4}), 1,
+                       fragment_out));
+    EXPECT_GT(first_fragment_at, 0u);
+    EXPECT_LE(first_fragment_at, 50u);
     TempDir dir;
-    const std::string mp4 = dir.Path("live.mp4");
-    recmux::test::WriteAll(mp4, stream.bytes);
-    EXPECT_EQ(Lines("ffprobe -v error -of csv=p=0 -show_entries stream=codec_type '" + mp4 + "'"),
+    WriteAll(dir.Path("live.mp4"), stream);
+    EXPECT_EQ(Lines("ffprobe -v error -of csv=p=0 -show_entries stream=codec_type '" + dir.Path("live.mp4") + "'"),
               (std::vector<std::string>{"video", "audio"}));
 }
 

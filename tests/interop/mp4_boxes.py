@@ -127,3 +127,39 @@ def bit_rates(data):
 def sample_entries(data):
     return [e.kind.decode() for stsd in root(data).find("moov", "trak", "mdia", "minf", "stbl",
                                                          "stsd") for e in stsd.children()]
+
+
+def media_segments(data):
+    """(end of the init segment, [Fragment] for each moof + mdat)."""
+    top = boxes(data)
+    video = next(t for t, h in tracks(data).items() if h == "vide")
+    mdhd = next(trak for trak in root(data).find("moov", "trak")
+                if trak_id(trak) == video).find("mdia", "mdhd")[0].payload()
+    scale = struct.unpack(">I", mdhd[20:24] if mdhd[0] == 1 else mdhd[12:16])[0]
+    moov = next(b for b in top if b.kind == b"moov")
+    fragments = []
+    for box, following in zip(top, top[1:]):
+        if box.kind == b"moof":
+            tf_flags, time, key = fragment_starts(box, video)
+            fragments.append(Fragment(box.start, following.end, tf_flags, time / scale, key))
+    return moov.end, fragments
+
+
+class Fragment:
+    def __init__(self, start, end, tf_flags, seconds, key):
+        self.start, self.end, self.tf_flags, self.seconds, self.key = (start, end, tf_flags,
+                                                                       seconds, key)
+
+
+def mse_codecs(data):
+    """The codecs parameter a browser needs for the tracks of a stream."""
+    codecs = []
+    for trak in root(data).find("moov", "trak"):
+        handler = trak.find("mdia", "hdlr")[0].payload()[8:12]
+        entry = trak.find("mdia", "minf", "stbl", "stsd")[0].children()[0]
+        if handler == b"vide":
+            avc = entry.find("avcC")[0].payload()
+            codecs.append("%s.%02x%02x%02x" % (entry.kind.decode(), avc[1], avc[2], avc[3]))
+        elif handler == b"soun":
+            codecs.append("mp4a.40.2")
+    return codecs

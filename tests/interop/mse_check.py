@@ -13,6 +13,9 @@ import tempfile
 import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import mp4_boxes  # noqa: E402
+
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync",
@@ -32,6 +35,16 @@ def record(tool, work):
     for name, arguments in STREAMS.items():
         subprocess.run([tool, "record", "--callback", "-o", os.path.join(work, name)] + arguments,
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def plan_item(work, name, join):
+    """What the page appends: the init segment, then the fragments from the first
+    one that starts with a key frame at or after join seconds."""
+    data = open(os.path.join(work, name), "rb").read()
+    init, fragments = mp4_boxes.media_segments(data)
+    first = next(i for i, f in enumerate(fragments) if f.key and f.seconds >= join)
+    return {"stream": name, "mime": 'video/mp4; codecs="%s"' % ", ".join(mp4_boxes.mse_codecs(data)),
+            "segments": [[0, init]] + [[f.start, f.end] for f in fragments[first:]]}
 
 
 def serve(work, results):
@@ -92,7 +105,7 @@ def main():
         record(tool, work)
         shutil.copy(os.path.join(HERE, "mse_page.html"), work)
         with open(os.path.join(work, "plan.json"), "w") as plan:
-            json.dump([{"stream": name, "join": join} for name, join in PLAN], plan)
+            json.dump([plan_item(work, name, join) for name, join in PLAN], plan)
         results = []
         server, done = serve(work, results)
         url = "http://127.0.0.1:%d/mse_page.html" % server.server_address[1]

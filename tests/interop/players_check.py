@@ -101,19 +101,6 @@ def gst_seek(path, with_sound, seconds):
         pipeline.set_state(Gst.State.NULL)
 
 
-def split_stream(data):
-    """The init segment and the (moof + mdat, starts with a key frame) fragments."""
-    top = mp4_boxes.boxes(data)
-    video = next(t for t, h in mp4_boxes.tracks(data).items() if h == "vide")
-    moov = next(b for b in top if b.kind == b"moov")
-    fragments = []
-    for box, following in zip(top, top[1:]):
-        if box.kind == b"moof":
-            start = mp4_boxes.fragment_starts(box, video)
-            fragments.append((data[box.start:following.end], start))
-    return data[:moov.end], fragments
-
-
 def check_boxes(name, path, fragmented, codec, with_sound):
     data = open(path, "rb").read()
     handlers = sorted(mp4_boxes.tracks(data).values())
@@ -135,17 +122,14 @@ def check_boxes(name, path, fragmented, codec, with_sound):
                                                               measured))
     if not fragmented or name.startswith("stream"):
         return
-    _, fragments = split_stream(data)
-    flags = {start[0] for _, start in fragments if start}
+    _, fragments = mp4_boxes.media_segments(data)
+    flags = {f.tf_flags for f in fragments}
     check(all(f & DEFAULT_BASE_IS_MOOF and not f & BASE_DATA_OFFSET for f in flags),
           "%s: tfhd flags %s" % (name, [hex(f) for f in flags]))
-    video = next(t for t, h in mp4_boxes.tracks(data).items() if h == "vide")
-    starts = {}
-    for box in mp4_boxes.boxes(data):
-        if box.kind == b"moof":
-            starts[box.start] = mp4_boxes.fragment_starts(box, video)
-    listed = mp4_boxes.random_access_entries(data).get(video, [])
-    check(len(listed) == SECONDS and all(starts.get(o) and starts[o][2] for o in listed),
+    keys = {f.start for f in fragments if f.key}
+    listed = mp4_boxes.random_access_entries(data).get(
+        next(t for t, h in mp4_boxes.tracks(data).items() if h == "vide"), [])
+    check(len(listed) == SECONDS and set(listed) <= keys,
           "%s: random-access entries %s are not the %d key frames" % (name, listed, SECONDS))
 
 
@@ -170,11 +154,12 @@ def check_recording(name, path, fragmented, codec, with_sound, reference):
 
 
 def check_join(name, path, reference):
-    init, fragments = split_stream(open(path, "rb").read())
-    first = next(i for i, (_, s) in enumerate(fragments) if s[2] and s[1] >= 3 * 90000)
+    data = open(path, "rb").read()
+    init, fragments = mp4_boxes.media_segments(data)
+    first = next(f.start for f in fragments if f.key and f.seconds >= 3)
     joined = path + ".joined.mp4"
     with open(joined, "wb") as out:
-        out.write(init + b"".join(f for f, _ in fragments[first:]))
+        out.write(data[:init] + data[first:fragments[-1].end])
     errors = run(["ffmpeg", "-nostdin", "-v", "error", "-i", joined, "-f", "null", "-"]).stderr
     check(not errors.strip(), "%s joined at 3 s: ffmpeg decode: %s" % (name, errors.strip()))
     md5s = frame_md5s(joined)

@@ -1,0 +1,265 @@
+// Every exported recorder and reader function against every kind of bad
+// argument: the result the headers promise, and nothing done besides.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <recmux/recmux_reader.h>
+#include <recmux/recmux_writer.h>
+#include "media_fixture.h"
+#include "test_files.h"
+
+namespace {
+
+using recmux::test::ReadAll;
+using recmux::test::TempDir;
+using recmux::test::WriteAll;
+
+int CountBytes(void *opaque, uint8_t *, int size)
+{
+    *static_cast<int *>(opaque) += size;
+    return size;
+}
+
+int32_t RECMUX_STDCALL Ignore(void *, int32_t, int32_t)
+{
+    return 0;
+}
+
+const uint8_t kByte = 0;
+const uint8_t kKeyWithoutSize[] = {0, 0, 0, 1, 0x65, 0x88, 0x84};
+
+struct WriterCase {
+    const char *what;
+    std::function<int32_t(recmux_writer *)> call;
+    int32_t result;
+};
+
+// Each on a new file recorder and a new callback recorder: the result, then the
+// recorder is still open, closes whole, and has written nothing anywhere.
+const WriterCase kWriterCases[] = {
+    {"is_open", [](recmux_writer *w) { return recmux_writer_is_open(w); }, 0},
+    {"file type 2", [](recmux_writer *w) { return recmux_writer_set_file_type(w, 2); }, 0},
+    {"file type INT_MIN", [](recmux_writer *w) { return recmux_writer_set_file_type(w, INT_MIN); }, 0},
+    {"notify removed", [](recmux_writer *w) { return recmux_writer_set_msg_notify(w, nullptr, nullptr); }, 0},
+    {"notify without user", [](recmux_writer *w) { return recmux_writer_set_msg_notify(w, nullptr, Ignore); }, 0},
+    {"video twice",
+     [](recmux_writer *w) {
+         return recmux_writer_init_video(w, 0, 0, 0, 0) + 2 * recmux_writer_init_video(w, 1, 320, 240, 0);
+     },
+     2},
+    {"sample rate 999", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 999, 16); }, 1},
+    {"sample rate 192001", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 192001, 16); }, 1},
+    {"sample rate INT32_MAX", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, INT32_MAX, 16); }, 1},
+    {"a refused rate does not count as the first",
+     [](recmux_writer *w) {
+         return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 999, 16) +
+                2 * recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 192000, 16) +
+                4 * recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ULAW, 1, 8000, 16);
+     },
+     1 + 4},
+    {"defaults for 0 and less", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G726_16, -1, 0, -5); }, 0},
+    {"video NULL with a size", [](recmux_writer *w) { return recmux_writer_write_video(w, nullptr, 10, 1000000, 1); }, 1},
+    {"video above INT32_MAX", [](recmux_writer *w) { return recmux_writer_write_video(w, &kByte, 0x80000000u, 1000000, 1); }, 1},
+    {"video before a key frame", [](recmux_writer *w) { return recmux_writer_write_video(w, &kByte, 1, 1000000, 0); }, 1},
+    {"key frame without a size",
+     [](recmux_writer *w) { return recmux_writer_write_video(w, kKeyWithoutSize, sizeof kKeyWithoutSize, 1000000, 1); }, 1},
+    {"audio before video is dropped", [](recmux_writer *w) { return recmux_writer_write_audio(w, &kByte, 1, 1000000); }, 0},
+    {"empty audio", [](recmux_writer *w) { return recmux_writer_write_audio(w, nullptr, 0, 0); }, 0},
+    {"frame type 2", [](recmux_writer *w) { return recmux_writer_write_frame(w, 2, &kByte, 1, 1, 1); }, 1},
+    {"frame type -1", [](recmux_writer *w) { return recmux_writer_write_frame(w, -1, &kByte, 1, 1, 1); }, 1},
+    {"frame NULL with a size", [](recmux_writer *w) { return recmux_writer_write_frame(w, 0, nullptr, 10, 1, 1); }, 1},
+    {"audio frame before video", [](recmux_writer *w) { return recmux_writer_write_frame(w, 1, &kByte, 1, 1, 0); }, 0},
+    {"begin pts before a frame",
+     [](recmux_writer *w) {
+         uint64_t pts = 99;
+         return recmux_writer_get_begin_pts(w, &pts) + (pts != 99);
+     },
+     1},
+    {"end pts before a frame",
+     [](recmux_writer *w) {
+         uint64_t pts = 99;
+         return recmux_writer_get_end_pts(w, &pts) + (pts != 99);
+     },
+     1},
+    {"begin pts to NULL", [](recmux_writer *w) { return recmux_writer_get_begin_pts(w, nullptr); }, 1},
+    {"end pts to NULL", [](recmux_writer *w) { return recmux_writer_get_end_pts(w, nullptr); }, 1},
+};
+
+TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
+{
+    for (const WriterCase &c : kWriterCases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        int bytes = 0;
+        for (recmux_writer *writer : {recmux_writer_open(dir.Path("cam.mp4").c_str()),
+                                      recmux_writer_open_and_set_callback(&bytes, CountBytes)}) {
+            ASSERT_NE(writer, nullptr);
+            EXPECT_EQ(c.call(writer), c.result);
+            EXPECT_EQ(recmux_writer_is_open(writer), 0);
+            EXPECT_EQ(recmux_writer_close(&writer), 0);
+            EXPECT_EQ(writer, nullptr);
+        }
+        EXPECT_EQ(bytes, 0);
+        EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
+    }
+}
+
+TEST(WriterContract, ANullHandleFailsEverywhereAndTouchesNothing)
+{
+    uint64_t pts = 5;
+    const std::function<int32_t()> calls[] = {
+        [] { return recmux_writer_is_open(nullptr); },
+        [] { return recmux_writer_set_file_type(nullptr, 1); },
+        [] { return recmux_writer_set_msg_notify(nullptr, nullptr, Ignore); },
+        [] { return recmux_writer_init_video(nullptr, 0, 640, 480, 0); },
+        [] { return recmux_writer_init_audio(nullptr, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16); },
+        [] { return recmux_writer_write_video(nullptr, &kByte, 1, 1, 1); },
+        [] { return recmux_writer_write_audio(nullptr, &kByte, 1, 1); },
+        [] { return recmux_writer_write_frame(nullptr, 0, &kByte, 1, 1, 1); },
+        [] { return recmux_writer_write_frame(nullptr, 1, &kByte, 1, 1, 1); },
+        [&] { return recmux_writer_get_begin_pts(nullptr, &pts); },
+        [&] { return recmux_writer_get_end_pts(nullptr, &pts); },
+        [] { return recmux_writer_close(nullptr); },
+        [] {
+            recmux_writer *none = nullptr;
+            return recmux_writer_close(&none);
+        },
+    };
+    for (const auto &call : calls)
+        EXPECT_EQ(call(), 1);
+    EXPECT_EQ(pts, 5u);
+    EXPECT_EQ(recmux_writer_open_and_set_callback(&pts, nullptr), nullptr);
+}
+
+TEST(WriterContract, OnlyMp4NamesOpenAndRefusedOnesTouchNoFile)
+{
+    for (const char *name : {"a.mp4", "a.MP4", "a.Mp4", "dir.x/b.mP4"}) {
+        TempDir dir;
+        std::filesystem::create_directory(dir.Path("dir.x"));
+        recmux_writer *writer = recmux_writer_open(dir.Path(name).c_str());
+        EXPECT_NE(writer, nullptr) << name;
+        EXPECT_EQ(recmux_writer_close(&writer), 0) << name;
+    }
+    TempDir dir;
+    std::filesystem::create_directory(dir.Path("x.mp4"));
+    for (const char *name : {"a", "a.mp3", "a.mp4.bak", "a.mp", "a.mp44", ".mp4x"})
+        WriteAll(dir.Path(name) + ".tmp", "stale");
+    for (const std::string &path : {dir.Path("a"), dir.Path("a.mp3"), dir.Path("a.mp4.bak"), dir.Path("a.mp"),
+                                    dir.Path("a.mp44"), dir.Path(".mp4x"), dir.Path("x.mp4/a"), std::string()})
+        EXPECT_EQ(recmux_writer_open(path.c_str()), nullptr) << path;
+    EXPECT_EQ(recmux_writer_open(nullptr), nullptr);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")), {}), 7);
+    EXPECT_EQ(ReadAll(dir.Path("a.tmp")), "stale");
+}
+
+// The reader
+
+// One second of MPEG-4 at 10 fps.
+std::string Movie()
+{
+    return recmux::test::Fixture("movie.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
+}
+
+struct Reader {
+    recmux_reader *handle = recmux_reader_open(Movie().c_str());
+    ~Reader() { recmux_reader_close(&handle); }
+};
+
+TEST(ReaderContract, ANullHandleOrOutPointerFailsAndTouchesNothing)
+{
+    double fps = 1.5;
+    int32_t ms = 2, size = 3, media = 4, key = 5;
+    int64_t pts = 6;
+    uint8_t byte = 0;
+    recmux_reader *none = nullptr;
+    Reader reader;
+    ASSERT_NE(reader.handle, nullptr);
+    const std::function<int32_t()> calls[] = {
+        [] { return recmux_reader_is_open(nullptr); },
+        [&] { return recmux_reader_get_fps(nullptr, &fps); },
+        [&] { return recmux_reader_get_duration(nullptr, &ms); },
+        [&] { return recmux_reader_read_frame(nullptr, &byte, &size, &pts, &media, &key); },
+        [] { return recmux_reader_close(nullptr); },
+        [&] { return recmux_reader_close(&none); },
+        [&] { return recmux_reader_get_fps(reader.handle, nullptr); },
+        [&] { return recmux_reader_get_duration(reader.handle, nullptr); },
+        [&] { return recmux_reader_read_frame(reader.handle, &byte, nullptr, &pts, &media, &key); },
+        [&] { return recmux_reader_read_frame(reader.handle, &byte, &size, &pts, nullptr, &key); },
+        [&] { return recmux_reader_read_frame(reader.handle, &byte, &size, &pts, &media, nullptr); },
+    };
+    for (const auto &call : calls)
+        EXPECT_EQ(call(), 1);
+    EXPECT_EQ(fps + ms + size + media + key + pts, 1.5 + 2 + 3 + 4 + 5 + 6);
+    // Nothing was taken: the first packet is still the key frame.
+    std::vector<uint8_t> buffer(1 << 20);
+    size = static_cast<int32_t>(buffer.size());
+    EXPECT_EQ(recmux_reader_read_frame(reader.handle, buffer.data(), &size, nullptr, &media, &key), 0);
+    EXPECT_EQ(key, 1);
+}
+
+TEST(ReaderContract, OnlyRegularMp4FilesWithKnownVideoOpen)
+{
+    TempDir dir;
+    const std::string whole = ReadAll(Movie());
+    WriteAll(dir.Path("text.mp4"), "not a movie");
+    WriteAll(dir.Path("empty.mp4"), "");
+    WriteAll(dir.Path("truncated.mp4"), whole.substr(0, whole.size() / 2));
+    std::string noise(65536, '\0');
+    for (size_t i = 0; i < noise.size(); i++)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    WriteAll(dir.Path("random.mp4"), noise);
+    for (const std::string &path :
+         {dir.Path("text.mp4"), dir.Path("empty.mp4"), dir.Path("truncated.mp4"), dir.Path("random.mp4"),
+          dir.Path("missing.mp4"), std::string(), recmux::test::Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"),
+          recmux::test::Fixture("mjpeg.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 10 -c:v mjpeg")})
+        EXPECT_EQ(recmux_reader_open(path.c_str()), nullptr) << path;
+    EXPECT_EQ(recmux_reader_open(nullptr), nullptr);
+}
+
+TEST(ReaderContract, FramesRateDurationAndTheBufferRules)
+{
+    Reader reader, twin;
+    ASSERT_NE(reader.handle, nullptr);
+    EXPECT_EQ(recmux_reader_is_open(reader.handle), 0);
+    double fps = 0;
+    int32_t ms = 0;
+    EXPECT_EQ(recmux_reader_get_fps(reader.handle, &fps), 0);
+    EXPECT_EQ(fps, 10.0);
+    EXPECT_EQ(recmux_reader_get_duration(reader.handle, &ms), 0);
+    EXPECT_EQ(ms, 1000);
+
+    // Too small: 1, the size it needed, the packet gone; a null buffer holds nothing.
+    std::vector<uint8_t> buffer(1 << 20), first(1 << 20);
+    int32_t size = 16, media = -1, key = -1, needed = 1 << 20;
+    ASSERT_EQ(recmux_reader_read_frame(reader.handle, buffer.data(), &size, nullptr, &media, &key), 1);
+    ASSERT_EQ(recmux_reader_read_frame(twin.handle, first.data(), &needed, nullptr, &media, &key), 0);
+    EXPECT_EQ(size, needed);
+    EXPECT_EQ(media, RECMUX_MEDIA_VIDEO);
+    int32_t second = 1 << 20;
+    ASSERT_EQ(recmux_reader_read_frame(twin.handle, nullptr, &second, nullptr, &media, &key), 1);
+    EXPECT_LT(second, 1 << 20);
+    // An exact fit is taken; then every frame once, then the end leaves *size alone.
+    size = second;
+    std::vector<uint8_t> exact(static_cast<size_t>(second));
+    ASSERT_EQ(recmux_reader_read_frame(reader.handle, exact.data(), &size, nullptr, &media, &key), 0);
+    int frames = 2;
+    int64_t pts = -42;
+    for (;; frames++) {
+        size = static_cast<int32_t>(buffer.size());
+        if (recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, &media, &key) != 0)
+            break;
+    }
+    EXPECT_EQ(frames, 10);
+    EXPECT_EQ(size, static_cast<int32_t>(buffer.size()));
+    EXPECT_EQ(pts, -42);
+    EXPECT_EQ(recmux_reader_close(&reader.handle), 0);
+    EXPECT_EQ(reader.handle, nullptr);
+    EXPECT_EQ(recmux_reader_close(&reader.handle), 1);
+}
+
+}  // namespace

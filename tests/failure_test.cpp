@@ -1,0 +1,269 @@
+// What goes wrong around a recording is survived or told: a crash, an output
+// that breaks, and names that something else holds or redirects.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <recmux/recmux_writer.h>
+#include "media_fixture.h"
+#include "test_files.h"
+
+namespace {
+
+using namespace recmux::test;
+
+constexpr int kSkipped = 77;
+
+bool Record(const std::string &path, size_t count)
+{
+    recmux_writer *writer = recmux_writer_open(path.c_str());
+    const Units &units = H264(250);
+    const bool fed = writer && WriteUnits(writer, Units(units.begin(), units.begin() + count)) == count;
+    return recmux_writer_close(&writer) == 0 && fed;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string> &second)
+{
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    TempDir dir;
+    const std::string fragmented = dir.Path("fragmented.mp4"), plain = dir.Path("plain.mp4");
+    ASSERT_TRUE(DiesBySigkill([&] {
+        recmux_writer *writers[] = {recmux_writer_open(fragmented.c_str()), recmux_writer_open(plain.c_str())};
+        recmux_writer_set_file_type(writers[0], 1);
+        recmux_writer_init_audio(writers[0], RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
+        const std::vector<uint8_t> alaw(320, 0xd5);
+        for (size_t i = 0; i < 100; i++) {
+            for (recmux_writer *writer : writers)
+                WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000);
+            recmux_writer_write_audio(writers[0], alaw.data(), 320, 1000000 + i * 40000);
+        }
+        KillSelf();
+    }));
+    const std::string survivor = ReadAll(fragmented + ".tmp");
+    const auto survivors = FrameMd5s(fragmented + ".tmp");
+    ASSERT_GE(survivors.size(), 80u);
+    EXPECT_EQ(Probe(fragmented + ".tmp", "codec_name", "a:0"), "aac");
+    const auto new_frames = FrameMd5s(FixturePath("h264-250.h264"));
+
+    // Alone, the survivor becomes the recording and is continued.
+    ASSERT_TRUE(Record(fragmented, 250));
+    EXPECT_FALSE(Exists(fragmented + ".tmp"));
+    EXPECT_EQ(FrameMd5s(fragmented), Joined(survivors, new_frames));
+    EXPECT_EQ(DecodeErrors(fragmented), "");
+
+    // Beside a recording of the final name, it is kept under a name no file has.
+    const std::string cam = dir.Path("cam.mp4");
+    ASSERT_TRUE(Record(cam, 50));
+    const auto first_session = FrameMd5s(cam);
+    WriteAll(cam + ".tmp", survivor);
+    WriteAll(dir.Path("cam.recovered.mp4"), "recovered before");
+    ASSERT_TRUE(Record(cam, 250));
+    EXPECT_FALSE(Exists(cam + ".tmp"));
+    EXPECT_EQ(FrameMd5s(cam), Joined(first_session, new_frames));
+    EXPECT_EQ(ReadAll(dir.Path("cam.recovered.mp4")), "recovered before");
+    EXPECT_EQ(ReadAll(dir.Path("cam.recovered-2.mp4")), survivor);
+
+    // With every such name taken, the open fails rather than lose it.
+    WriteAll(cam + ".tmp", survivor);
+    for (int n = 3; n <= 999; n++)
+        WriteAll(dir.Path("cam.recovered-" + std::to_string(n) + ".mp4"), "");
+    EXPECT_EQ(recmux_writer_open(cam.c_str()), nullptr);
+    EXPECT_EQ(ReadAll(cam + ".tmp"), survivor);
+
+    // A plain recording's index is written at close: its working file reads
+    // back as nothing and is deleted.
+    ASSERT_TRUE(Exists(plain + ".tmp"));
+    ASSERT_TRUE(Record(plain, 250));
+    EXPECT_FALSE(Exists(plain + ".tmp"));
+    EXPECT_EQ(FrameMd5s(plain), new_frames);
+}
+
+struct Outcome {
+    std::vector<int> messages;  // values of RECMUX_MSG_OUTPUT_FAILED
+    size_t accepted = 0;
+    bool refused_to_the_end = true;  // every frame after the first refused one too
+    int closed = -1;
+};
+
+int32_t RECMUX_STDCALL Note(void *user, int32_t category, int32_t value)
+{
+    if (category == RECMUX_MSG_OUTPUT_FAILED)
+        static_cast<Outcome *>(user)->messages.push_back(value);
+    return 0;
+}
+
+// Ten seconds of video with a G.711 voice frame beside every picture.
+Outcome RecordTenSeconds(recmux_writer *writer, const std::function<void(size_t)> &after_frame = [](size_t) {})
+{
+    Outcome outcome;
+    recmux_writer_set_msg_notify(writer, &outcome, Note);
+    recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
+    const std::vector<uint8_t> voice(320, 0xd5);
+    bool refused = false;
+    for (size_t i = 0; i < 250; i++) {
+        const bool video = WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000) == 1;
+        const bool audio = recmux_writer_write_audio(writer, voice.data(), 320, 1000000 + i * 40000) == 0;
+        outcome.accepted += video;
+        outcome.refused_to_the_end &= !(refused && (video || audio));
+        refused = refused || !video;
+        after_frame(i);
+    }
+    outcome.refused_to_the_end &= refused;
+    outcome.closed = recmux_writer_close(&writer);
+    return outcome;
+}
+
+// 0 when the failed recording told everything.
+int Told(const Outcome &outcome, int reason)
+{
+    return outcome.messages == std::vector<int>{reason} && outcome.refused_to_the_end && outcome.closed == 1 ? 0 : 1;
+}
+
+int InChild(const std::function<int()> &work)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        std::_Exit(work());
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+int RefuseAfter(void *opaque, uint8_t *, int size)
+{
+    int &left = *static_cast<int *>(opaque);
+    if (left < size)
+        return -5;  // AVERROR(EIO)
+    left -= size;
+    return size;
+}
+
+TEST(OutputFailure, ARefusingCallbackStopsTheRecordingAndCloseSaysSo)
+{
+    int left = 200000;
+    const Outcome outcome = RecordTenSeconds(recmux_writer_open_and_set_callback(&left, RefuseAfter));
+    EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_WRITE), 0);
+    EXPECT_GT(outcome.accepted, 10u);
+    EXPECT_LT(outcome.accepted, 200u);
+}
+
+// RLIMIT_FSIZE stands in for a full disk: writes past it fail with EFBIG.
+TEST(OutputFailure, AFullDiskKeepsWhatReachedAFragmentedFileAndNothingOfAPlainOne)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    for (int type : {0, 1}) {
+        TempDir dir;
+        const std::string path = dir.Path("cam.mp4");
+        EXPECT_EQ(InChild([&] {
+                      signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit = {300000, 300000};
+                      if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                          return kSkipped;
+                      recmux_writer *writer = recmux_writer_open(path.c_str());
+                      recmux_writer_set_file_type(writer, type);
+                      return writer ? Told(RecordTenSeconds(writer), RECMUX_MSG_OUTPUT_WRITE) : 2;
+                  }),
+                  0)
+            << type;
+        EXPECT_FALSE(Exists(path + ".tmp")) << type;
+        const int frames = Exists(path) ? std::stoi(Probe(path, "nb_read_frames")) : 0;
+        EXPECT_EQ(frames > 10 && frames < 250, type == 1) << frames;
+    }
+}
+
+TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    // Others may look into the folder, not write to it.
+    chmod(dir.Path("").c_str(), 0755);
+    const int result = InChild([&] {
+        // Root writes anywhere: the child becomes nobody.
+        const bool root = geteuid() == 0;
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0))
+            return kSkipped;
+        if (!root && chmod(dir.Path("").c_str(), 0555) != 0)
+            return kSkipped;
+        recmux_writer *writer = recmux_writer_open(path.c_str());
+        if (!writer)
+            return 2;
+        const Outcome outcome = RecordTenSeconds(writer);
+        // Only the frames held until the output opens were taken.
+        return outcome.accepted > 25 ? 3 : Told(outcome, RECMUX_MSG_OUTPUT_SETUP);
+    });
+    chmod(dir.Path("").c_str(), 0700);
+    if (result == kSkipped)
+        GTEST_SKIP() << "no way to make a folder unwritable here";
+    EXPECT_EQ(result, 0);
+}
+
+TEST(OutputFailure, AFinalFileThatAppearsAndCannotBeContinuedIsLeftAlone)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam.mp4");
+    recmux_writer *writer = recmux_writer_open(path.c_str());
+    // Appears while the frames are held back, before the output opens at frame 9.
+    WriteAll(path, "not an mp4");
+    const Outcome outcome = RecordTenSeconds(writer);
+    EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_SETUP), 0);
+    EXPECT_EQ(outcome.accepted, 8u);
+    EXPECT_EQ(ReadAll(path), "not an mp4");
+    EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+ino_t Inode(const std::string &path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+TEST(FileSafety, ALatin1NameIsContinuedAndReplacedByRename)
+{
+    TempDir dir;
+    const std::string path = dir.Path("cam\xe9ra.mp4");
+    ASSERT_TRUE(Record(path, 50));
+    const ino_t first = Inode(path);
+    // Holding the old file open keeps its inode from being reused by the new one.
+    FILE *old_file = std::fopen(path.c_str(), "rb");
+    ASSERT_TRUE(Record(path, 50));
+    EXPECT_NE(Inode(path), first);
+    std::fclose(old_file);
+    EXPECT_EQ(Probe(path, "nb_read_frames"), "100");
+    EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+TEST(FileSafety, ASymlinkSwappedInWhileRecordingIsNeverFollowed)
+{
+    TempDir dir;
+    const std::string victim = dir.Path("victim"), path = dir.Path("cam.mp4");
+    WriteAll(victim, "precious");
+    const Outcome outcome = RecordTenSeconds(recmux_writer_open(path.c_str()), [&](size_t frame) {
+        if (frame == 30) {
+            std::filesystem::remove(path + ".tmp");
+            std::filesystem::create_symlink(victim, path + ".tmp");
+        }
+    });
+    EXPECT_EQ(outcome.closed, 1);
+    EXPECT_FALSE(Exists(path));
+    EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp"));
+    EXPECT_EQ(ReadAll(victim), "precious");
+}
+
+}  // namespace
