@@ -89,12 +89,10 @@ struct BitWriter {
 };
 
 struct SpsFields {
-    uint32_t profile_idc = 66;
-    uint32_t chroma_format_idc = 1;
+    uint32_t profile_idc = 66;  // 244 brings chroma_format_idc 3
     // One entry per scaling list: its delta_scale codes, none when absent.
     std::vector<std::vector<int32_t>> scalingLists = {};
     uint32_t pic_order_cnt_type = 0;
-    int64_t offset_for_non_ref_pic = 0;
     std::vector<int64_t> offsetForRefFrame = {};
     uint64_t pic_width_in_mbs_minus1 = 19;
     uint64_t pic_height_in_map_units_minus1 = 14;
@@ -107,8 +105,8 @@ std::string MakeSps(const SpsFields &f)
     w.U(24, f.profile_idc << 16 | 30);  // no constraint flags, level_idc 30
     w.Ue(0);
     if (f.profile_idc != 66) {
-        w.Ue(f.chroma_format_idc);
-        if (f.chroma_format_idc == 3)
+        w.Ue(f.profile_idc == 244 ? 3 : 1);
+        if (f.profile_idc == 244)
             w.U(1, 0);
         w.Ue(0);  // bit depths
         w.Ue(0);
@@ -125,7 +123,7 @@ std::string MakeSps(const SpsFields &f)
         w.Ue(2);
     if (f.pic_order_cnt_type == 1) {
         w.U(1, 0);
-        w.Se(f.offset_for_non_ref_pic);
+        w.Se(0);
         w.Se(-2);
         w.Ue(f.offsetForRefFrame.size());
         for (int64_t offset : f.offsetForRefFrame)
@@ -210,7 +208,7 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
     // Full lists, one cut short by a zero scale, "use the default", absent lists.
     const auto high = Lists({full4, {-8}, {}, {5, -13}, {}, std::vector<int32_t>(16, 0), full8, {4, -12}}, 8);
     const auto high444 = Lists({full4, {-8}, {}, {5, -13}, {}, {}, full8, {4, -12}, {}, full8, {-8}}, 12);
-    const SpsFields escaped{.pic_order_cnt_type = 1, .offset_for_non_ref_pic = int64_t{1} << 23};
+    const SpsFields escaped{.pic_order_cnt_type = 1, .offsetForRefFrame = {int64_t{1} << 23}};  // a run of zero bits
     ASSERT_NE(MakeSps(escaped).find(std::string("\0\0\3", 3)), std::string::npos);
     const struct {
         const char *what;
@@ -219,8 +217,7 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
     } cases[] = {
         {"scaling lists", {.profile_idc = 100, .scalingLists = high}, {320, 240, 0}},
         {"4:4:4 scaling lists",
-         {.profile_idc = 244, .chroma_format_idc = 3, .scalingLists = high444, .pic_width_in_mbs_minus1 = 44,
-          .frame_mbs_only_flag = false},
+         {.profile_idc = 244, .scalingLists = high444, .pic_width_in_mbs_minus1 = 44, .frame_mbs_only_flag = false},
          {720, 480, 1}},
         // Each list ends on a zero scale, so only the range can make these fail.
         {"delta_scale at its limits", {.profile_idc = 100, .scalingLists = Lists({{127, -128, -7}}, 8)}, {320, 240, 0}},
@@ -232,7 +229,6 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
          kUntouched},
         {"escaped zero run", escaped, {320, 240, 0}},
         {"largest", {.pic_width_in_mbs_minus1 = 1023, .pic_height_in_map_units_minus1 = 1023}, {16384, 16384, 0}},
-        {"smallest", {.pic_width_in_mbs_minus1 = 0, .pic_height_in_map_units_minus1 = 0}, {16, 16, 0}},
         {"too high", {.pic_height_in_map_units_minus1 = 1024}, kUntouched},
         {"largest fields", {.pic_height_in_map_units_minus1 = 511, .frame_mbs_only_flag = false}, {320, 16384, 1}},
         {"fields too high", {.pic_height_in_map_units_minus1 = 512, .frame_mbs_only_flag = false}, kUntouched},
