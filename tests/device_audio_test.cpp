@@ -80,19 +80,12 @@ bool Feed(DeviceAudio &audio, const Bytes &data, Received &received)
     return audio.DecodeBuffer(data.data(), static_cast<uint32_t>(data.size()), received.Sink());
 }
 
-TEST(CADecZok, EveryAudioTypeSelectsTheCodecThePublicHeaderNames)
+TEST(CADecZok, AnUnknownCodeKeepsTheSelectedCodec)
 {
-    for (int32_t code = -1; code <= 20; code++) {
-        SCOPED_TRACE(code);
-        DeviceAudio audio;
-        audio.Reset(code);
-        EXPECT_EQ(audio.Decoder().CodecIdentifier(), recmux_audio_voice_codec(code));
-        EXPECT_EQ(audio.IsReady(), recmux_audio_voice_codec(code) != 0);
-    }
     CADecZok decoder;
     decoder.Reset(RECMUX_AUDIO_G711_ALAW_ALT);
     EXPECT_EQ(decoder.Reset(12), 0);
-    EXPECT_EQ(decoder.CodecIdentifier(), ZK_VOICE_G711_ALAW) << "an unknown code keeps the codec";
+    EXPECT_EQ(decoder.CodecIdentifier(), ZK_VOICE_G711_ALAW);
 }
 
 TEST(CADecZok, DecodesOnlyAFrameThatFitsTheGivenLength)
