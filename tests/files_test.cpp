@@ -14,7 +14,6 @@
 namespace recmux {
 namespace {
 
-using platform::CodePage;
 using platform::FileOps;
 using test::Exists;
 using test::ReadAll;
@@ -26,22 +25,22 @@ TEST(TextCodepage, Utf8RoundTripsAndAnythingElseFails)
     const char *text = "Aufnahme_\xC3\x9C_\xE6\x9D\xB1_\xF0\x9F\x98\x80.mp4";
     const std::wstring wide = platform::Utf8ToWide(text);
     EXPECT_EQ(wide, L"Aufnahme_\u00DC_\u6771_\U0001F600.mp4");
-    const size_t n = platform::WideToMultiByte(CodePage::Utf8, wide.c_str(), nullptr, 0);
+    const size_t n = platform::WideToUtf8(wide.c_str(), nullptr, 0);
     ASSERT_EQ(n, std::char_traits<char>::length(text) + 1);
     std::string back(n, '\0');
-    ASSERT_EQ(platform::WideToMultiByte(CodePage::Utf8, wide.c_str(), back.data(), n), n);
+    ASSERT_EQ(platform::WideToUtf8(wide.c_str(), back.data(), n), n);
     EXPECT_STREQ(back.c_str(), text);
 
     for (const char *bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\x80", "\xF4\x90\x80\x80", "\xFF", "caf\xE9"}) {
-        EXPECT_EQ(platform::MultiByteToWide(CodePage::Utf8, bad, nullptr, 0), 0u) << bad;
+        EXPECT_EQ(platform::Utf8ToWideChars(bad, nullptr, 0), 0u) << bad;
         EXPECT_EQ(platform::Utf8ToWide(bad), L"");
     }
-    EXPECT_EQ(platform::MultiByteToWide(CodePage::Utf8, nullptr, nullptr, 0), 0u);
+    EXPECT_EQ(platform::Utf8ToWideChars(nullptr, nullptr, 0), 0u);
     wchar_t small[3];
-    EXPECT_EQ(platform::MultiByteToWide(CodePage::Utf8, "abc", small, 3), 0u);
-    EXPECT_EQ(platform::MultiByteToWide(CodePage::Utf8, "ab", small, 3), 3u);
+    EXPECT_EQ(platform::Utf8ToWideChars("abc", small, 3), 0u);
+    EXPECT_EQ(platform::Utf8ToWideChars("ab", small, 3), 3u);
     const wchar_t lone_surrogate[] = {0xD800, 0};
-    EXPECT_EQ(platform::WideToMultiByte(CodePage::Utf8, lone_surrogate, nullptr, 0), 0u);
+    EXPECT_EQ(platform::WideToUtf8(lone_surrogate, nullptr, 0), 0u);
 }
 
 TEST(FileOps, MoveNeverReplacesButCopyAndRenameDo)

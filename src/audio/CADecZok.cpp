@@ -27,7 +27,6 @@ int32_t CADecZok::IsReady()
 
 int32_t CADecZok::Reset(int32_t audioTypeCode)
 {
-    audioTypeCode_ = audioTypeCode;
     const int16_t codec = DecoderCodec(audioTypeCode);
     switch (codec) {
     case 0:

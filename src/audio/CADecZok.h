@@ -19,8 +19,8 @@ public:
 
     // 1 once a decoder state has been selected; a known code keeps it selected for good.
     virtual int32_t IsReady();
-    // Stores the code whatever it is; a code of the table selects and resets its
-    // family's state (1), any other leaves the active state as it was (0).
+    // A code of the table selects and resets its family's state (1); any other
+    // leaves the active state as it was (0).
     virtual int32_t Reset(int32_t audioTypeCode);
     virtual int32_t ReservedA();
     // 1 when the frame decoded into pcm (ZK_VOICE_PCM_MAX samples of room). Nothing
@@ -29,7 +29,6 @@ public:
     virtual int32_t Decode(uint8_t *frame, int32_t length, int16_t *pcm, uint16_t *samples);
     virtual int32_t ReservedB();
 
-    int32_t AudioTypeCode() const { return audioTypeCode_; }
     // The voice-codec identifier of the active state, 0 when none is selected.
     int16_t CodecIdentifier() const { return active_ ? active_->codec : 0; }
 
@@ -46,7 +45,6 @@ private:
     static_assert(sizeof(G711Block) == 8 && sizeof(AdpcmBlock) == 16);
     static_assert(sizeof(VoiceCodecState) == 128, "the G.726 block is a whole state record");
 
-    int32_t audioTypeCode_ = 0;
     G711Block g711_{};
     VoiceCodecState g726_{};
     AdpcmBlock adpcm_{};

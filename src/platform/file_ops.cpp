@@ -16,7 +16,7 @@ namespace {
 // Wide paths reach the file system as UTF-8, as Linux paths are bytes.
 bool NarrowPath(const wchar_t *path, std::string &out)
 {
-    const size_t n = WideToMultiByte(CodePage::Utf8, path, nullptr, 0);
+    const size_t n = WideToUtf8(path, nullptr, 0);
     if (n == 0)
         return false;
     try {
@@ -24,7 +24,7 @@ bool NarrowPath(const wchar_t *path, std::string &out)
     } catch (const std::bad_alloc &) {
         return false;
     }
-    if (WideToMultiByte(CodePage::Utf8, path, out.data(), n) != n)
+    if (WideToUtf8(path, out.data(), n) != n)
         return false;
     out.pop_back();
     return !out.empty();

@@ -1,7 +1,5 @@
 #include "platform/text_codepage.h"
 
-#include <climits>
-#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -70,42 +68,17 @@ size_t EncodeUtf8(char32_t cp, char *out)
     return 4;
 }
 
-// Reads one character of the narrow text; kInvalid on a bad sequence.
-char32_t DecodeNarrow(CodePage page, const char *&text, std::mbstate_t &state)
-{
-    if (page == CodePage::Utf8) {
-        auto p = reinterpret_cast<const unsigned char *>(text);
-        const char32_t cp = DecodeUtf8(p);
-        text = reinterpret_cast<const char *>(p);
-        return cp;
-    }
-    wchar_t wc;
-    const size_t used = std::mbrtowc(&wc, text, MB_LEN_MAX, &state);
-    if (used == static_cast<size_t>(-1) || used == static_cast<size_t>(-2))
-        return kInvalid;
-    text += used == 0 ? 1 : used;
-    return static_cast<char32_t>(wc);
-}
-
-size_t EncodeNarrow(CodePage page, char32_t cp, char *out, std::mbstate_t &state)
-{
-    if (page == CodePage::Utf8)
-        return EncodeUtf8(cp, out);
-    const size_t n = std::wcrtomb(out, static_cast<wchar_t>(cp), &state);
-    return n == static_cast<size_t>(-1) ? 0 : n;
-}
-
 }  // namespace
 
-size_t MultiByteToWide(CodePage page, const char *text, wchar_t *out, size_t capacity)
+size_t Utf8ToWideChars(const char *text, wchar_t *out, size_t capacity)
 {
     if (!text)
         return 0;
-    std::mbstate_t state{};
+    auto p = reinterpret_cast<const unsigned char *>(text);
     size_t n = 0;
     for (;;) {
-        const bool end = *text == '\0';
-        const char32_t cp = end ? 0 : DecodeNarrow(page, text, state);
+        const bool end = *p == '\0';
+        const char32_t cp = end ? 0 : DecodeUtf8(p);
         if (cp == kInvalid)
             return 0;
         if (out) {
@@ -119,15 +92,14 @@ size_t MultiByteToWide(CodePage page, const char *text, wchar_t *out, size_t cap
     }
 }
 
-size_t WideToMultiByte(CodePage page, const wchar_t *text, char *out, size_t capacity)
+size_t WideToUtf8(const wchar_t *text, char *out, size_t capacity)
 {
     if (!text)
         return 0;
-    std::mbstate_t state{};
     size_t n = 0;
     for (;; text++) {
-        char bytes[MB_LEN_MAX > 4 ? MB_LEN_MAX : 4];
-        const size_t len = *text ? EncodeNarrow(page, static_cast<char32_t>(*text), bytes, state) : 1;
+        char bytes[4];
+        const size_t len = *text ? EncodeUtf8(static_cast<char32_t>(*text), bytes) : 1;
         if (len == 0)
             return 0;
         if (!*text)
@@ -156,13 +128,13 @@ int AsciiCaseCompare(const char *a, const char *b)
 
 std::wstring Utf8ToWide(const char *text)
 {
-    const size_t n = MultiByteToWide(CodePage::Utf8, text, nullptr, 0);
+    const size_t n = Utf8ToWideChars(text, nullptr, 0);
     if (n == 0)
         return {};
     std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[n + 1]);
     if (!buffer)
         return {};
-    MultiByteToWide(CodePage::Utf8, text, buffer.get(), n);
+    Utf8ToWideChars(text, buffer.get(), n);
     buffer[n] = 0;
     return std::wstring(buffer.get());
 }

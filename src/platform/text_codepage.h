@@ -1,5 +1,5 @@
-// Text conversions between narrow strings and wide characters, in the manner of
-// the Windows conversion calls: lengths include the terminator, 0 means failure.
+// Text conversions between UTF-8 and wide characters, in the manner of the
+// Windows conversion calls: lengths include the terminator, 0 means failure.
 #pragma once
 
 #include <cstddef>
@@ -7,15 +7,10 @@
 
 namespace recmux::platform {
 
-enum class CodePage {
-    Ansi = 0,  // the process's narrow encoding (its C locale)
-    Utf8 = 65001,
-};
-
 // Converts the terminated text into out (capacity in characters). With a null
 // out, returns the length needed. Invalid input, or too small a buffer, gives 0.
-size_t MultiByteToWide(CodePage page, const char *text, wchar_t *out, size_t capacity);
-size_t WideToMultiByte(CodePage page, const wchar_t *text, char *out, size_t capacity);
+size_t Utf8ToWideChars(const char *text, wchar_t *out, size_t capacity);
+size_t WideToUtf8(const wchar_t *text, char *out, size_t capacity);
 // Empty when the text is not UTF-8 or memory runs out.
 std::wstring Utf8ToWide(const char *text);
 

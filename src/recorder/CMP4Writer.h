@@ -39,9 +39,6 @@ public:
     bool GetEndPts(uint64_t *pts) override;
     bool Kept() override { return !outputFailed_; }
 
-    int32_t FileType() const { return fileType_; }
-    int32_t BufferedAudioSamples() const { return audio_.BufferedSamples(); }
-
 private:
     // The set-up ended without a header, or the output broke: nothing given
     // now could ever be written.
