@@ -114,10 +114,9 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
         {"H.264 with nal_ref_idc 2", {{{WithNalRefIdc(h264, 2), true}}}, "h264"},
     };
     TempDir dir;
-    int n = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string mp4 = dir.Path("cam" + std::to_string(n++) + ".mp4");
+        const std::string mp4 = dir.Path(std::string(c.what) + ".mp4");
         size_t kept = 0;
         for (const auto &session : c.sessions) {
             recmux_writer *writer = recmux_writer_open(mp4.c_str());
@@ -139,8 +138,7 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
         EXPECT_EQ(Probe(mp4, "nb_read_frames"), std::to_string(kept));
         EXPECT_EQ(Probe(mp4, "r_frame_rate"), "25/1");
         EXPECT_EQ(DecodeErrors(mp4), "");
-        const auto dts = Lines("ffprobe -v error -select_streams v:0 -show_entries packet=dts -of csv=p=0 '" +
-                               mp4 + "'");
+        const auto dts = Packets(mp4, "v:0", "dts");
         for (size_t i = 1; i < dts.size(); i++)
             ASSERT_LT(std::stol(dts[i - 1]), std::stol(dts[i])) << i;
     }
@@ -166,9 +164,7 @@ TEST(Continuation, OthersFilesAreCopiedWholeOrNotOpened)
         {Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"), ""},
     };
     // Key frames above 2 MiB.
-    ASSERT_GT(std::stol(Lines("ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 '" +
-                              cases[0].path + "'")[0]),
-              2l << 20);
+    ASSERT_GT(std::stol(Packets(cases[0].path, "v:0", "size").at(0)), 2l << 20);
     for (const auto &c : cases) {
         const std::string copy = dir.Path("copy.mp4");
         WriteAll(copy, ReadAll(c.path));
