@@ -116,7 +116,10 @@ std::string Probe(const std::string &path, const std::string &entry, const std::
 {
     const auto lines = Lines("ffprobe -v error -count_frames -select_streams " + stream +
                              " -show_entries stream=" + entry + " -of default=nw=1:nk=1 '" + path + "'");
-    return lines.empty() ? std::string() : lines[0];
+    std::string values;
+    for (const std::string &line : lines)
+        values += (values.empty() ? "" : ",") + line;
+    return values;
 }
 
 std::string DecodeErrors(const std::string &path)

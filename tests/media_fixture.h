@@ -43,7 +43,8 @@ int InChild(const std::function<int()> &work);
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);
 std::vector<std::string> Lines(const std::string &command);
-// ffprobe's value of one stream entry ("v:0" or "a:0"), counting frames.
+// ffprobe's values of a stream's entries ("v:0" or "a:0"), counting frames:
+// "codec_name,nb_read_frames" gives them in ffprobe's order, joined by commas.
 std::string Probe(const std::string &path, const std::string &entry, const std::string &stream = "v:0");
 // Whatever the decoder complains about while decoding the whole file.
 std::string DecodeErrors(const std::string &path);

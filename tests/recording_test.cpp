@@ -59,9 +59,7 @@ TEST(Recording, EveryCodecBecomesAFaithfulMp4)
             WriteAll(mp4, stream);
         EXPECT_FALSE(Exists(mp4 + ".tmp"));
         EXPECT_EQ(ReadAll(mp4).find("moof") != std::string::npos, c.file_type > 0);
-        EXPECT_EQ(Probe(mp4, "codec_name"), c.codec);
-        EXPECT_EQ(Probe(mp4, "width") + "x" + Probe(mp4, "height"), "640x360");
-        EXPECT_EQ(Probe(mp4, "nb_read_frames"), "100");
+        EXPECT_EQ(Probe(mp4, "codec_name,width,height,nb_read_frames"), c.codec + ",640,360,100");
         EXPECT_NEAR(std::stod(Probe(mp4, "duration")), 4.0, 0.05);
         if (c.same_frames) {
             EXPECT_EQ(Probe(mp4, "r_frame_rate"), "25/1");
@@ -134,9 +132,8 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
             ASSERT_EQ(recmux_writer_close(&writer), 0);
         }
         EXPECT_FALSE(Exists(mp4 + ".tmp"));
-        EXPECT_EQ(Probe(mp4, "codec_name"), c.codec);
-        EXPECT_EQ(Probe(mp4, "nb_read_frames"), std::to_string(kept));
-        EXPECT_EQ(Probe(mp4, "r_frame_rate"), "25/1");
+        EXPECT_EQ(Probe(mp4, "codec_name,r_frame_rate,nb_read_frames"),
+                  std::string(c.codec) + ",25/1," + std::to_string(kept));
         EXPECT_EQ(DecodeErrors(mp4), "");
         const auto dts = Packets(mp4, "v:0", "dts");
         for (size_t i = 1; i < dts.size(); i++)
