@@ -19,12 +19,6 @@ using recmux::test::ReadAll;
 using recmux::test::TempDir;
 using recmux::test::WriteAll;
 
-int CountBytes(void *opaque, uint8_t *, int size)
-{
-    *static_cast<int *>(opaque) += size;
-    return size;
-}
-
 int32_t RECMUX_STDCALL Ignore(void *, int32_t, int32_t)
 {
     return 0;
@@ -39,10 +33,10 @@ struct WriterCase {
     int32_t result;
 };
 
-// Each on a new file recorder and a new callback recorder: the result, then the
-// recorder is still open, closes whole, and has written nothing anywhere.
+// Each on a new file recorder and a new callback recorder: the result (calls
+// summed by powers of two), then the recorder is still open, closes whole, and
+// has written nothing anywhere.
 const WriterCase kWriterCases[] = {
-    {"is_open", [](recmux_writer *w) { return recmux_writer_is_open(w); }, 0},
     {"file type 2", [](recmux_writer *w) { return recmux_writer_set_file_type(w, 2); }, 0},
     {"file type INT_MIN", [](recmux_writer *w) { return recmux_writer_set_file_type(w, INT_MIN); }, 0},
     {"notify removed", [](recmux_writer *w) { return recmux_writer_set_msg_notify(w, nullptr, nullptr); }, 0},
@@ -54,7 +48,6 @@ const WriterCase kWriterCases[] = {
      2},
     {"sample rate 999", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 999, 16); }, 1},
     {"sample rate 192001", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 192001, 16); }, 1},
-    {"sample rate INT32_MAX", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, INT32_MAX, 16); }, 1},
     {"a refused rate does not count as the first",
      [](recmux_writer *w) {
          return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 999, 16) +
@@ -74,20 +67,13 @@ const WriterCase kWriterCases[] = {
     {"frame type -1", [](recmux_writer *w) { return recmux_writer_write_frame(w, -1, &kByte, 1, 1, 1); }, 1},
     {"frame NULL with a size", [](recmux_writer *w) { return recmux_writer_write_frame(w, 0, nullptr, 10, 1, 1); }, 1},
     {"audio frame before video", [](recmux_writer *w) { return recmux_writer_write_frame(w, 1, &kByte, 1, 1, 0); }, 0},
-    {"begin pts before a frame",
+    {"begin and end pts before a frame, or to NULL",
      [](recmux_writer *w) {
          uint64_t pts = 99;
-         return recmux_writer_get_begin_pts(w, &pts) + (pts != 99);
+         return recmux_writer_get_begin_pts(w, &pts) + 2 * recmux_writer_get_end_pts(w, &pts) + 4 * (pts != 99) +
+                8 * recmux_writer_get_begin_pts(w, nullptr) + 16 * recmux_writer_get_end_pts(w, nullptr);
      },
-     1},
-    {"end pts before a frame",
-     [](recmux_writer *w) {
-         uint64_t pts = 99;
-         return recmux_writer_get_end_pts(w, &pts) + (pts != 99);
-     },
-     1},
-    {"begin pts to NULL", [](recmux_writer *w) { return recmux_writer_get_begin_pts(w, nullptr); }, 1},
-    {"end pts to NULL", [](recmux_writer *w) { return recmux_writer_get_end_pts(w, nullptr); }, 1},
+     1 + 2 + 8 + 16},
 };
 
 TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
@@ -95,16 +81,16 @@ TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
     for (const WriterCase &c : kWriterCases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
-        int bytes = 0;
+        std::string bytes;
         for (recmux_writer *writer : {recmux_writer_open(dir.Path("cam.mp4").c_str()),
-                                      recmux_writer_open_and_set_callback(&bytes, CountBytes)}) {
+                                      recmux_writer_open_and_set_callback(&bytes, recmux::test::AppendTo)}) {
             ASSERT_NE(writer, nullptr);
             EXPECT_EQ(c.call(writer), c.result);
             EXPECT_EQ(recmux_writer_is_open(writer), 0);
             EXPECT_EQ(recmux_writer_close(&writer), 0);
             EXPECT_EQ(writer, nullptr);
         }
-        EXPECT_EQ(bytes, 0);
+        EXPECT_EQ(bytes.size(), 0u);
         EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
     }
 }

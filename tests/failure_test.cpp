@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,12 +22,9 @@ using namespace recmux::test;
 
 constexpr int kSkipped = 77;
 
-bool Record(const std::string &path, size_t count)
+Units First(size_t count)
 {
-    recmux_writer *writer = recmux_writer_open(path.c_str());
-    const Units &units = H264(250);
-    const bool fed = writer && WriteUnits(writer, Units(units.begin(), units.begin() + count)) == count;
-    return recmux_writer_close(&writer) == 0 && fed;
+    return Units(H264(250).begin(), H264(250).begin() + count);
 }
 
 std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string> &second)
@@ -42,18 +38,20 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     ASSERT_EQ(H264(250).size(), 250u);
     TempDir dir;
     const std::string fragmented = dir.Path("fragmented.mp4"), plain = dir.Path("plain.mp4");
-    ASSERT_TRUE(DiesBySigkill([&] {
-        recmux_writer *writers[] = {recmux_writer_open(fragmented.c_str()), recmux_writer_open(plain.c_str())};
-        recmux_writer_set_file_type(writers[0], 1);
-        recmux_writer_init_audio(writers[0], RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
-        const std::vector<uint8_t> alaw(320, 0xd5);
-        for (size_t i = 0; i < 100; i++) {
-            for (recmux_writer *writer : writers)
-                WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000);
-            recmux_writer_write_audio(writers[0], alaw.data(), 320, 1000000 + i * 40000);
-        }
-        KillSelf();
-    }));
+    ASSERT_EQ(InChild([&]() -> int {
+                  recmux_writer *writers[] = {recmux_writer_open(fragmented.c_str()),
+                                              recmux_writer_open(plain.c_str())};
+                  recmux_writer_set_file_type(writers[0], 1);
+                  recmux_writer_init_audio(writers[0], RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
+                  const std::vector<uint8_t> alaw(320, 0xd5);
+                  for (size_t i = 0; i < 100; i++) {
+                      for (recmux_writer *writer : writers)
+                          WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000);
+                      recmux_writer_write_audio(writers[0], alaw.data(), 320, 1000000 + i * 40000);
+                  }
+                  KillSelf();
+              }),
+              -SIGKILL);
     const std::string survivor = ReadAll(fragmented + ".tmp");
     const auto survivors = FrameMd5s(fragmented + ".tmp");
     ASSERT_GE(survivors.size(), 80u);
@@ -61,18 +59,18 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     const auto new_frames = FrameMd5s(FixturePath("h264-250.h264"));
 
     // Alone, the survivor becomes the recording and is continued.
-    ASSERT_TRUE(Record(fragmented, 250));
+    ASSERT_EQ(RecordFile(fragmented, H264(250)), 0);
     EXPECT_FALSE(Exists(fragmented + ".tmp"));
     EXPECT_EQ(FrameMd5s(fragmented), Joined(survivors, new_frames));
     EXPECT_EQ(DecodeErrors(fragmented), "");
 
     // Beside a recording of the final name, it is kept under a name no file has.
     const std::string cam = dir.Path("cam.mp4");
-    ASSERT_TRUE(Record(cam, 50));
+    ASSERT_EQ(RecordFile(cam, First(50)), 0);
     const auto first_session = FrameMd5s(cam);
     WriteAll(cam + ".tmp", survivor);
     WriteAll(dir.Path("cam.recovered.mp4"), "recovered before");
-    ASSERT_TRUE(Record(cam, 250));
+    ASSERT_EQ(RecordFile(cam, H264(250)), 0);
     EXPECT_FALSE(Exists(cam + ".tmp"));
     EXPECT_EQ(FrameMd5s(cam), Joined(first_session, new_frames));
     EXPECT_EQ(ReadAll(dir.Path("cam.recovered.mp4")), "recovered before");
@@ -85,10 +83,9 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     EXPECT_EQ(recmux_writer_open(cam.c_str()), nullptr);
     EXPECT_EQ(ReadAll(cam + ".tmp"), survivor);
 
-    // A plain recording's index is written at close: its working file reads
-    // back as nothing and is deleted.
+    // A plain recording's index is written at close: its working file reads back as nothing.
     ASSERT_TRUE(Exists(plain + ".tmp"));
-    ASSERT_TRUE(Record(plain, 250));
+    ASSERT_EQ(RecordFile(plain, H264(250)), 0);
     EXPECT_FALSE(Exists(plain + ".tmp"));
     EXPECT_EQ(FrameMd5s(plain), new_frames);
 }
@@ -134,17 +131,6 @@ int Told(const Outcome &outcome, int reason)
     return outcome.messages == std::vector<int>{reason} && outcome.refused_to_the_end && outcome.closed == 1 ? 0 : 1;
 }
 
-int InChild(const std::function<int()> &work)
-{
-    const pid_t child = fork();
-    if (child == 0)
-        std::_Exit(work());
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 int RefuseAfter(void *opaque, uint8_t *, int size)
 {
     int &left = *static_cast<int *>(opaque);
@@ -154,20 +140,13 @@ int RefuseAfter(void *opaque, uint8_t *, int size)
     return size;
 }
 
-TEST(OutputFailure, ARefusingCallbackStopsTheRecordingAndCloseSaysSo)
-{
-    int left = 200000;
-    const Outcome outcome = RecordTenSeconds(recmux_writer_open_and_set_callback(&left, RefuseAfter));
-    EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_WRITE), 0);
-    EXPECT_GT(outcome.accepted, 10u);
-    EXPECT_LT(outcome.accepted, 200u);
-}
-
-// RLIMIT_FSIZE stands in for a full disk: writes past it fail with EFBIG.
-TEST(OutputFailure, AFullDiskKeepsWhatReachedAFragmentedFileAndNothingOfAPlainOne)
+// RLIMIT_FSIZE stands in for a full disk (writes past it fail with EFBIG): what
+// reached a fragmented file is kept, nothing of a plain one.
+TEST(OutputFailure, ARefusingCallbackOrAFullDiskStopsTheRecordingAndCloseSaysSo)
 {
     ASSERT_EQ(H264(250).size(), 250u);
-    for (int type : {0, 1}) {
+    for (int type : {-1, 0, 1}) {  // -1: a callback that refuses after 200 kB
+        SCOPED_TRACE(type);
         TempDir dir;
         const std::string path = dir.Path("cam.mp4");
         EXPECT_EQ(InChild([&] {
@@ -175,13 +154,16 @@ TEST(OutputFailure, AFullDiskKeepsWhatReachedAFragmentedFileAndNothingOfAPlainOn
                       const rlimit limit = {300000, 300000};
                       if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
                           return kSkipped;
-                      recmux_writer *writer = recmux_writer_open(path.c_str());
-                      recmux_writer_set_file_type(writer, type);
-                      return writer ? Told(RecordTenSeconds(writer), RECMUX_MSG_OUTPUT_WRITE) : 2;
+                      int left = 200000;
+                      recmux_writer *writer = type < 0 ? recmux_writer_open_and_set_callback(&left, RefuseAfter)
+                                                       : recmux_writer_open(path.c_str());
+                      recmux_writer_set_file_type(writer, type > 0);
+                      const Outcome outcome = RecordTenSeconds(writer);
+                      const bool stopped_midway = outcome.accepted > 10 && outcome.accepted < 200;
+                      return type >= 0 || stopped_midway ? Told(outcome, RECMUX_MSG_OUTPUT_WRITE) : 2;
                   }),
-                  0)
-            << type;
-        EXPECT_FALSE(Exists(path + ".tmp")) << type;
+                  0);
+        EXPECT_FALSE(Exists(path + ".tmp"));
         const int frames = Exists(path) ? std::stoi(Probe(path, "nb_read_frames")) : 0;
         EXPECT_EQ(frames > 10 && frames < 250, type == 1) << frames;
     }
@@ -191,15 +173,12 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
 {
     ASSERT_EQ(H264(250).size(), 250u);
     TempDir dir;
-    const std::string path = dir.Path("cam.mp4");
-    // Others may look into the folder, not write to it.
-    chmod(dir.Path("").c_str(), 0755);
+    const std::string folder = dir.Path(""), path = dir.Path("cam.mp4");
+    chmod(folder.c_str(), 0755);
     const int result = InChild([&] {
         // Root writes anywhere: the child becomes nobody.
         const bool root = geteuid() == 0;
-        if (root && (setgid(65534) != 0 || setuid(65534) != 0))
-            return kSkipped;
-        if (!root && chmod(dir.Path("").c_str(), 0555) != 0)
+        if (root ? setgid(65534) != 0 || setuid(65534) != 0 : chmod(folder.c_str(), 0555) != 0)
             return kSkipped;
         recmux_writer *writer = recmux_writer_open(path.c_str());
         if (!writer)
@@ -208,7 +187,7 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
         // Only the frames held until the output opens were taken.
         return outcome.accepted > 25 ? 3 : Told(outcome, RECMUX_MSG_OUTPUT_SETUP);
     });
-    chmod(dir.Path("").c_str(), 0700);
+    chmod(folder.c_str(), 0700);
     if (result == kSkipped)
         GTEST_SKIP() << "no way to make a folder unwritable here";
     EXPECT_EQ(result, 0);
@@ -238,32 +217,37 @@ TEST(FileSafety, ALatin1NameIsContinuedAndReplacedByRename)
 {
     TempDir dir;
     const std::string path = dir.Path("cam\xe9ra.mp4");
-    ASSERT_TRUE(Record(path, 50));
+    ASSERT_EQ(RecordFile(path, First(50)), 0);
     const ino_t first = Inode(path);
     // Holding the old file open keeps its inode from being reused by the new one.
     FILE *old_file = std::fopen(path.c_str(), "rb");
-    ASSERT_TRUE(Record(path, 50));
+    ASSERT_EQ(RecordFile(path, First(50)), 0);
     EXPECT_NE(Inode(path), first);
     std::fclose(old_file);
     EXPECT_EQ(Probe(path, "nb_read_frames"), "100");
     EXPECT_FALSE(Exists(path + ".tmp"));
 }
 
-TEST(FileSafety, ASymlinkSwappedInWhileRecordingIsNeverFollowed)
+// Planted before the output opens (the working file was once created through
+// it) or swapped in while recording.
+TEST(FileSafety, ASymlinkAtTheWorkingNameIsNeverFollowed)
 {
-    TempDir dir;
-    const std::string victim = dir.Path("victim"), path = dir.Path("cam.mp4");
-    WriteAll(victim, "precious");
-    const Outcome outcome = RecordTenSeconds(recmux_writer_open(path.c_str()), [&](size_t frame) {
-        if (frame == 30) {
-            std::filesystem::remove(path + ".tmp");
-            std::filesystem::create_symlink(victim, path + ".tmp");
-        }
-    });
-    EXPECT_EQ(outcome.closed, 1);
-    EXPECT_FALSE(Exists(path));
-    EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp"));
-    EXPECT_EQ(ReadAll(victim), "precious");
+    for (size_t at : {0, 30}) {
+        SCOPED_TRACE(at);
+        TempDir dir;
+        const std::string victim = dir.Path("victim"), path = dir.Path("cam.mp4");
+        WriteAll(victim, "precious");
+        const Outcome outcome = RecordTenSeconds(recmux_writer_open(path.c_str()), [&](size_t frame) {
+            if (frame == at) {
+                std::filesystem::remove(path + ".tmp");
+                std::filesystem::create_symlink(victim, path + ".tmp");
+            }
+        });
+        EXPECT_EQ(outcome.closed, 1);
+        EXPECT_FALSE(Exists(path));
+        EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp"));
+        EXPECT_EQ(ReadAll(victim), "precious");
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -74,17 +75,15 @@ void KillSelf()
     std::abort();
 }
 
-bool DiesBySigkill(const std::function<void()> &work)
+int InChild(const std::function<int()> &work)
 {
     const pid_t child = fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        work();
-        std::_Exit(0);
-    }
+    if (child == 0)
+        std::_Exit(work());
     int status = 0;
-    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return INT_MIN;
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 std::string RunCommand(const std::string &command)
@@ -117,7 +116,10 @@ std::string Probe(const std::string &path, const std::string &entry, const std::
 {
     const auto lines = Lines("ffprobe -v error -count_frames -select_streams " + stream +
                              " -show_entries stream=" + entry + " -of default=nw=1:nk=1 '" + path + "'");
-    return lines.empty() ? std::string() : lines[0];
+    std::string values;
+    for (const std::string &line : lines)
+        values += (values.empty() ? "" : ",") + line;
+    return values;
 }
 
 std::string DecodeErrors(const std::string &path)
@@ -134,6 +136,18 @@ std::vector<std::string> FrameMd5s(const std::string &path)
             md5s.push_back(line.substr(line.rfind(',') + 1));
     }
     return md5s;
+}
+
+std::vector<std::string> Packets(const std::string &path, const std::string &streams, const std::string &entry)
+{
+    return Lines("ffprobe -v error -select_streams " + streams + " -show_entries packet=" + entry +
+                 " -of csv=p=0 '" + path + "'");
+}
+
+int AppendTo(void *opaque, uint8_t *bytes, int size)
+{
+    static_cast<std::string *>(opaque)->append(reinterpret_cast<char *>(bytes), static_cast<size_t>(size));
+    return size;
 }
 
 }  // namespace recmux::test

@@ -35,20 +35,26 @@ bool MakeElementaryStream(const std::string &path, int frames, const std::string
 // Split as the recmux tool splits its input, chosen by the file extension.
 Units SplitAccessUnits(const std::string &path);
 
-// Runs work in a child process, which must end by killing itself with SIGKILL
-// (KillSelf) while its recorder is still alive, as a crash would; true when it did.
-bool DiesBySigkill(const std::function<void()> &work);
+// The exit status of work run in a child process; -N when signal N ended it,
+// INT_MIN when no child could be started.
+int InChild(const std::function<int()> &work);
+// Ends the process as a crash would, with its recorders still alive.
 [[noreturn]] void KillSelf();
 
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);
 std::vector<std::string> Lines(const std::string &command);
-// ffprobe's value of one stream entry ("v:0" or "a:0"), counting frames.
+// ffprobe's values of a stream's entries ("v:0" or "a:0"), counting frames:
+// "codec_name,nb_read_frames" gives them in ffprobe's order, joined by commas.
 std::string Probe(const std::string &path, const std::string &entry, const std::string &stream = "v:0");
 // Whatever the decoder complains about while decoding the whole file.
 std::string DecodeErrors(const std::string &path);
 // The MD5 of each decoded frame, in output order.
 std::vector<std::string> FrameMd5s(const std::string &path);
+// ffprobe's value of one entry ("pts", "flags,size") for each packet of the streams selected.
+std::vector<std::string> Packets(const std::string &path, const std::string &streams, const std::string &entry);
+// An output callback that appends what it is given to the std::string behind opaque.
+int AppendTo(void *opaque, uint8_t *bytes, int size);
 
 // Feeds units at pts start, start + step, ...; how many the recorder accepted.
 inline size_t WriteUnits(recmux_writer *writer, const Units &units, uint64_t start = 1000000,
@@ -60,6 +66,16 @@ inline size_t WriteUnits(recmux_writer *writer, const Units &units, uint64_t sta
                                               static_cast<uint32_t>(units[i].bytes.size()),
                                               start + i * step, units[i].key) == 0;
     return accepted;
+}
+
+// Records units into path from 1 s at 25 fps: close's result, or -1 when a unit was refused.
+inline int RecordFile(const std::string &path, const Units &units, int file_type = 0)
+{
+    recmux_writer *writer = recmux_writer_open(path.c_str());
+    recmux_writer_set_file_type(writer, file_type);
+    const bool all = writer && WriteUnits(writer, units) == units.size();
+    const int closed = recmux_writer_close(&writer);
+    return all ? closed : -1;
 }
 
 }  // namespace recmux::test
