@@ -101,7 +101,7 @@ std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
         EXPECT_EQ(ZK_VOICE_EncodeFrame(&state, chunk.data(), frame.data(),
                                        static_cast<uint16_t>(frame_samples)),
                   ZK_VOICE_OK);
-        frame.resize(4 + 2 * frame[2]);
+        frame.resize(header_bytes + 2 * frame[2]);
         frames.push_back(std::move(frame));
     }
     return frames;
@@ -121,9 +121,22 @@ std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &fram
     return out;
 }
 
-std::vector<uint8_t> payload_of(const Frame &frame)
+std::vector<uint8_t> payloads(const std::vector<Frame> &frames)
 {
-    return {frame.begin() + 4, frame.end()};
+    std::vector<uint8_t> bytes;
+    for (const Frame &frame : frames)
+        bytes.insert(bytes.end(), frame.begin() + header_bytes, frame.end());
+    return bytes;
+}
+
+Frame random_frame(uint8_t byte1, uint8_t words, uint32_t seed)
+{
+    Frame frame(header_bytes + 2 * size_t{words});
+    for (auto &b : frame)
+        b = static_cast<uint8_t>(next_random(seed) >> 24);
+    frame[1] = byte1;
+    frame[2] = words;
+    return frame;
 }
 
 double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded)
@@ -135,12 +148,6 @@ double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> 
         error += std::pow(double(reference[i]) - decoded[i], 2);
     }
     return 10 * std::log10(signal / std::max(error, 1.0));
-}
-
-void fill_random(std::vector<uint8_t> &bytes, uint32_t seed)
-{
-    for (auto &b : bytes)
-        b = static_cast<uint8_t>(next_random(seed) >> 24);
 }
 
 } // namespace voice_test
