@@ -8,6 +8,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <string>
 
@@ -58,17 +59,11 @@ std::vector<int> unpack_lsb_first(const std::vector<uint8_t> &payload, unsigned 
     return codes;
 }
 
-struct SpandspG726 {
-    g726_state_t *state;
-    SpandspG726(int kbits, bool msb)
-        : state(g726_init(nullptr, kbits * 1000, G726_ENCODING_LINEAR,
-                          msb ? G726_PACKING_LEFT : G726_PACKING_RIGHT))
-    {
-    }
-    ~SpandspG726() { g726_free(state); }
-    SpandspG726(const SpandspG726 &) = delete;
-    SpandspG726 &operator=(const SpandspG726 &) = delete;
-};
+std::unique_ptr<g726_state_t, int (*)(g726_state_t *)> spandsp_g726(int kbits, bool msb)
+{
+    return {g726_init(nullptr, kbits * 1000, G726_ENCODING_LINEAR, msb ? G726_PACKING_LEFT : G726_PACKING_RIGHT),
+            g726_free};
+}
 
 // The speech signal, then full-scale square waves at high tones: they drive a2 below the
 // tone threshold at the largest scale factors, where the transition detector acts.
@@ -115,18 +110,18 @@ TEST(G726Spandsp, SameCodesAndSamplesAtEveryRateInBothPackings)
         for (const bool msb : {false, true}) {
             const int16_t codec = msb ? rate.msb_codec : rate.lsb_codec;
             SCOPED_TRACE(codec);
-            SpandspG726 encoder(rate.kbits, msb);
-            SpandspG726 decoder(rate.kbits, msb);
+            const auto encoder = spandsp_g726(rate.kbits, msb);
+            const auto decoder = spandsp_g726(rate.kbits, msb);
             std::vector<Frame> frames = encode_stream(codec, pcm, 480);
             std::vector<uint8_t> theirs(pcm.size());
-            theirs.resize(g726_encode(encoder.state, theirs.data(), pcm.data(), int(pcm.size())));
+            theirs.resize(g726_encode(encoder.get(), theirs.data(), pcm.data(), int(pcm.size())));
             EXPECT_TRUE(payloads(frames) == theirs);
 
             for (uint32_t seed = 1; seed <= 200; ++seed)
                 frames.push_back(random_frame(0x01, uint8_t(30 * rate.bits), seed));
             const std::vector<uint8_t> bytes = payloads(frames);
             std::vector<int16_t> expected(8 * bytes.size());
-            expected.resize(g726_decode(decoder.state, expected.data(), bytes.data(), int(bytes.size())));
+            expected.resize(g726_decode(decoder.get(), expected.data(), bytes.data(), int(bytes.size())));
             const std::vector<int16_t> decoded = decode_stream(codec, frames);
             ASSERT_EQ(decoded.size(), expected.size());
             size_t saturated = 0;

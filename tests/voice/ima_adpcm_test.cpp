@@ -7,20 +7,13 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <memory>
 
 #include "voice_test_support.h"
 
 using namespace voice_test;
 
 namespace {
-
-struct SpandspAdpcm {
-    ima_adpcm_state_t *state;
-    SpandspAdpcm(int variant, int chunk_size) : state(ima_adpcm_init(nullptr, variant, chunk_size)) {}
-    ~SpandspAdpcm() { ima_adpcm_free(state); }
-    SpandspAdpcm(const SpandspAdpcm &) = delete;
-    SpandspAdpcm &operator=(const SpandspAdpcm &) = delete;
-};
 
 struct Layout {
     int16_t codec;
@@ -51,12 +44,13 @@ TEST(ImaAdpcmSpandsp, SameCodesAndSamplesForEveryLayout)
     const std::vector<int16_t> &pcm = speech_signal();
     for (const Layout &layout : layouts) {
         SCOPED_TRACE(layout.codec);
-        SpandspAdpcm encoder(layout.variant, layout.chunk_size);
-        SpandspAdpcm decoder(layout.variant, layout.chunk_size);
+        using Spandsp = std::unique_ptr<ima_adpcm_state_t, int (*)(ima_adpcm_state_t *)>;
+        const Spandsp encoder(ima_adpcm_init(nullptr, layout.variant, layout.chunk_size), ima_adpcm_free);
+        const Spandsp decoder(ima_adpcm_init(nullptr, layout.variant, layout.chunk_size), ima_adpcm_free);
         std::vector<Frame> frames = encode_stream(layout.codec, pcm, layout.frame_samples);
         for (size_t f = 0; f + 1 < frames.size(); ++f) {
             std::vector<uint8_t> theirs(ZK_VOICE_ENCODED_MAX_BYTES);
-            theirs.resize(ima_adpcm_encode(encoder.state, theirs.data(), pcm.data() + f * layout.frame_samples,
+            theirs.resize(ima_adpcm_encode(encoder.get(), theirs.data(), pcm.data() + f * layout.frame_samples,
                                            int(layout.frame_samples)));
             ASSERT_EQ(as_spandsp(layout, frames[f]), theirs) << "frame " << f;
         }
@@ -68,7 +62,7 @@ TEST(ImaAdpcmSpandsp, SameCodesAndSamplesForEveryLayout)
         for (const Frame &frame : frames) {
             const std::vector<uint8_t> payload = as_spandsp(layout, frame);
             std::vector<int16_t> out(2 * payload.size() + 1);
-            out.resize(ima_adpcm_decode(decoder.state, out.data(), payload.data(), int(payload.size())));
+            out.resize(ima_adpcm_decode(decoder.get(), out.data(), payload.data(), int(payload.size())));
             theirs.insert(theirs.end(), out.begin(), out.end());
         }
         EXPECT_EQ(decode_stream(layout.codec, frames), theirs);
