@@ -32,12 +32,12 @@ check() {
     [ -z "$(ffmpeg -v error -i "$name.mp4" -f null - 2>&1)" ] || fail "$name: does not decode cleanly"
 }
 
-# sound FILE RATE HZ: the middle second of FILE's audio is a tone of HZ (nearly all its
-# energy in that bin) at -15 dBFS RMS within 2 dB; a wrong codec or packing gives noise
-# or a wrong level.
+# sound FILE RATE HZ: the middle second of FILE's audio, taken at RATE, is a tone of HZ
+# (nearly all its energy in that bin) at -15 dBFS RMS within 2 dB; a wrong codec,
+# packing or rate gives noise, a wrong level or another frequency.
 sound() {
     local measured
-    measured=$(ffmpeg -v error -i "$1" -map 0:a -f s16le -ac 1 - | "$tone_probe" "$2")
+    measured=$(ffmpeg -v error -i "$1" -map 0:a -f s16le -ac 1 -ar "$2" - | "$tone_probe" "$2")
     awk -v m="$measured" -v hz="$3" 'BEGIN { split(m, x, " "); exit !(x[1] == hz && x[2] >= 0.95 &&
         x[3] > -17 && x[3] < -13) }' || fail "$1: the sound measures '$measured' (Hz, share, dBFS)"
 }

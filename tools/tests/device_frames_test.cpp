@@ -37,7 +37,7 @@ TEST(DeviceFrames, SplitsAtHeadersOrInHeaderlessPieces)
         {"the last frame cut short", VoiceFrames({40, 40}), [](auto &b) { b.pop_back(); }, true, {84}, 83},
         {"two bytes after a frame", VoiceFrames({40, 40}), [](auto &b) { b.resize(86); }, true, {84}, 2},
         {"a bad later marker", VoiceFrames({40, 40, 200}), [](auto &b) { b[85] = 0x02; }, false, {320, 252}, 0},
-        {"a zero length", VoiceFrames({40, 40}), [](auto &b) { b[86] = 0; }, false, {168}, 0},
+        {"a zero length", VoiceFrames({40, 0, 40}), nothing, false, {172}, 0},
         {"shorter than its first frame", VoiceFrames({40}), [](auto &b) { b.resize(50); }, false, {50}, 0},
         {"headerless", std::vector<uint8_t>(650, 0xd5), nothing, false, {320, 320, 10}, 0},
         {"headerless, whole pieces", std::vector<uint8_t>(640, 0xd5), nothing, false, {320, 320}, 0},
