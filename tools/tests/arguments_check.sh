@@ -72,9 +72,9 @@ expect 1 "text.mp4 is not an MP4" extract text.mp4 -o text.h264
 ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -t 0.1 -c:a pcm_s16le quiet.wav
 expect 1 "has no encoder for identifier 8" voice encode quiet.wav out --codec 8
 expect 1 "does not encode frames of 100 samples" voice encode quiet.wav out --codec 3 --samples 100
-"$tool" voice encode quiet.wav frames --codec 1 >/dev/null && head -c -1 frames >cut
-expect 1 "does not start a whole voice frame" voice decode cut out.wav --codec 1
-expect 1 "does not start a whole voice frame" voice transcode cut out --mode 97
+"$tool" voice encode quiet.wav frames --codec 1 >/dev/null && head -c -1 frames >cut.frames
+expect 1 "does not start a whole voice frame" voice decode cut.frames out.wav --codec 1
+expect 1 "does not start a whole voice frame" voice transcode cut.frames out --mode 97
 for name in out.avi empty.mp4 zeros.mp4 text.h264 lying.mp4 text_ts.mp4 mjpeg.mp4 out out.wav; do
     [ -e "$name" ] && echo "FAIL: $name was left behind" && failures=$((failures + 1))
 done
