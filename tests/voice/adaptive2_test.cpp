@@ -1,12 +1,12 @@
 // Identifier 68. No outside implementation exists, so correctness is shown by the
-// decoder following the encoder sample for sample, the bounds of the adaptation, the
-// worked examples of the codec's definition and a golden code sequence.
+// decoder following the encoder sample for sample, the bounds of the adaptation and a
+// golden code sequence.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
+#include <string>
 
 #include "adaptive2.h"
 #include "voice_test_support.h"
@@ -25,21 +25,18 @@ Adaptive2 fresh()
 
 std::vector<int16_t> random_signal(size_t n, uint32_t seed)
 {
-    std::vector<uint8_t> bytes(2 * n);
-    fill_random(bytes, seed);
     std::vector<int16_t> pcm(n);
-    for (size_t i = 0; i < n; ++i)
-        pcm[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    uint32_t x = seed;
+    for (int16_t &sample : pcm) {
+        x = x * 1664525u + 1013904223u;
+        sample = static_cast<int16_t>(x >> 16);
+    }
     return pcm;
 }
 
 void expect_bounds(const Adaptive2 &s)
 {
-    ASSERT_GE(s.yu, 544);
-    ASSERT_LE(s.yu, 5120);
-    ASSERT_GE(s.a2, -12288);
-    ASSERT_LE(s.a2, 12288);
-    ASSERT_LE(std::abs(s.a1), 15360 - s.a2);
+    ASSERT_TRUE(s.yu >= 544 && s.yu <= 5120 && std::abs(s.a2) <= 12288 && std::abs(s.a1) <= 15360 - s.a2);
 }
 
 // Integer arithmetic only, so that no libm can change it: a sawtooth in noise, then a
@@ -61,31 +58,14 @@ std::vector<int16_t> golden_signal()
 // Made once, after adaptive2.cpp had been checked line by line against the codec's
 // definition and had matched an independent transcription of it, code for code, on
 // 192,000 samples of noise, tones, clipping and silence: the two payloads of
-// encode_stream(68, golden_signal(), 480), printed as hex. The signal reaches every
-// code, the saturation of D and the transition reset. A change here changes what
-// devices hear.
-const uint8_t golden_payload[] = {
-    0x56, 0xAA, 0x6A, 0xA5, 0xBC, 0x15, 0xF0, 0x1A, 0x16, 0x6F, 0x58, 0xC8,
-    0xBF, 0x01, 0x31, 0x16, 0xC1, 0x6F, 0x58, 0x80, 0x60, 0xF1, 0xFC, 0x06,
-    0x35, 0x58, 0x1B, 0x8C, 0x63, 0xCD, 0x8F, 0x06, 0xC1, 0x5B, 0x16, 0xBF,
-    0x6C, 0x3D, 0x8C, 0xF5, 0xF0, 0x58, 0x16, 0x6C, 0x58, 0x30, 0xBF, 0xC1,
-    0x30, 0x16, 0xC6, 0x6F, 0x58, 0xFF, 0xBF, 0xC1, 0xC0, 0xC6, 0xC1, 0x62,
-    0x58, 0x83, 0x63, 0xC1, 0xF2, 0xC6, 0xDD, 0x58, 0x46, 0x8F, 0x63, 0x3D,
-    0x80, 0x05, 0xCD, 0x1B, 0x16, 0xA3, 0x6F, 0x0C, 0x80, 0xC5, 0x3D, 0x5B,
-    0x06, 0x6C, 0x18, 0xFC, 0xB3, 0xC1, 0xCD, 0x06, 0x05, 0x63, 0x1B, 0x8C,
-    0x60, 0x31, 0xCC, 0x06, 0xF1, 0x6F, 0x18, 0xB0, 0x63, 0x8C, 0x8F, 0x16,
-    0xC1, 0x1B, 0xD6, 0xBC, 0x6F, 0x00, 0x80, 0xC5, 0xCC, 0x1B, 0x16, 0x60,
-    0x5A, 0x55, 0xE9, 0xAF, 0x55, 0x55, 0xBF, 0xEA, 0x55, 0x95, 0xAA, 0x5E,
-    0x55, 0xA9, 0xEA, 0x55, 0x95, 0xAA, 0x5E, 0x55, 0xA9, 0xAA, 0x55, 0x55,
-    0xAA, 0xFA, 0xD5, 0x95, 0xAE, 0x5F, 0x55, 0xA9, 0xFA, 0x55, 0x95, 0xAA,
-    0x5F, 0x55, 0xA9, 0xAA, 0x55, 0x55, 0xAA, 0xFE, 0x55, 0x95, 0xAA, 0x5F,
-    0x55, 0xA9, 0xFA, 0x55, 0x95, 0xAA, 0x5F, 0x55, 0xA9, 0xAA, 0x55, 0x54,
-    0xBA, 0xFA, 0x15, 0x95, 0xA2, 0x5F, 0x5D, 0xA9, 0xFA, 0x55, 0x95, 0x6A,
-    0x5F, 0x95, 0xA9, 0xA6, 0x55, 0x59, 0x6A, 0xFA, 0x95, 0x95, 0xBA, 0x5F,
-    0x55, 0xA9, 0xFE, 0x55, 0x95, 0xAA, 0x5F, 0x55, 0xA9, 0xEA, 0x55, 0x55,
-    0xAA, 0xFE, 0x55, 0x95, 0xAA, 0x5F, 0x55, 0xA9, 0xFA, 0x55, 0x95, 0xAA,
-    0x5F, 0x55, 0xA9, 0xAA, 0x55, 0x51, 0xEA, 0xFA, 0xD5, 0x95, 0xA6, 0x5F
-};
+// encode_stream(68, golden_signal(), 480) in hex. The signal reaches every code, the
+// saturation of D and the transition reset. A change here changes what devices hear.
+const char golden_payload[] =
+    "56AA6AA5BC15F01A166F58C8BF013116C16F588060F1FC0635581B8C63CD8F06C15B16BF6C3D8CF5F058166C5830BFC1"
+    "3016C66F58FFBFC1C0C6C162588363C1F2C6DD58468F633D8005CD1B16A36F0C80C53D5B066C18FCB3C1CD0605631B8C"
+    "6031CC06F16F18B0638C8F16C11BD6BC6F0080C5CC1B16605A55E9AF5555BFEA5595AA5E55A9EA5595AA5E55A9AA5555"
+    "AAFAD595AE5F55A9FA5595AA5F55A9AA5555AAFE5595AA5F55A9FA5595AA5F55A9AA5554BAFA1595A25F5DA9FA55956A"
+    "5F95A9A655596AFA9595BA5F55A9FE5595AA5F55A9EA5555AAFE5595AA5F55A9FA5595AA5F55A9AA5551EAFAD595A65F";
 
 } // namespace
 
@@ -115,61 +95,20 @@ TEST(Adaptive2Codec, DecoderReproducesTheEncodersReconstructionWithinBounds)
     }
 }
 
-TEST(Adaptive2Codec, SilenceStartsWithCodeZeroInATenWordFrame)
-{
-    const Frame frame = encode_stream(ZK_VOICE_ADAPTIVE2, std::vector<int16_t>(80), 80)[0];
-    EXPECT_EQ(frame[2], 10);
-    EXPECT_EQ(frame[5] >> 6, 0); // bits 15 and 14 of the first word
-}
-
 // A run of one large code overshoots in both directions.
 TEST(Adaptive2Codec, DecodedSamplesSaturate)
 {
-    Frame frame(4 + 120, 0x55);
-    frame[1] = 0x01;
-    frame[2] = 60;
+    Frame frame = random_frame(0x01, 60, 1);
+    std::fill(frame.begin() + header_bytes, frame.end(), 0x55);
     const std::vector<int16_t> pcm = decode_stream(ZK_VOICE_ADAPTIVE2, std::vector<Frame>(20, frame));
     EXPECT_EQ(*std::max_element(pcm.begin(), pcm.end()), 32767);
     EXPECT_EQ(*std::min_element(pcm.begin(), pcm.end()), -32768);
 }
 
-// A prediction of about 7232 against a full-scale sample of the other sign puts D near
-// +-40000; cut to 16 bits that read as the opposite sign.
-TEST(Adaptive2Codec, OverloadKeepsTheSignOfTheDifference)
-{
-    Adaptive2 s = fresh();
-    s.a1 = 1808;
-    s.sr1 = 32767;
-    EXPECT_EQ(adaptive2_encode_sample(s, -32768).code, 3);
-    s = fresh();
-    s.a1 = 1808;
-    s.sr1 = -32768;
-    EXPECT_EQ(adaptive2_encode_sample(s, 32767).code, 1);
-}
-
-TEST(Adaptive2Packing, WorkedExamplesAndByteOrder)
-{
-    const uint8_t ascending[8] = {0, 1, 2, 3, 0, 1, 2, 3};
-    const uint8_t split[8] = {3, 3, 3, 3, 0, 0, 0, 0};
-    EXPECT_EQ(adaptive2_pack_word(ascending), 0x1B1B);
-    EXPECT_EQ(adaptive2_pack_word(split), 0xFF00);
-    // In a frame the word is little-endian: bytes 0x00, 0xFF decode as 3, 3, 3, 3, 0, ...
-    Frame frame(4 + 20, 0);
-    frame[1] = 0x01;
-    frame[2] = 10;
-    frame[5] = 0xFF;
-    const std::vector<int16_t> decoded = decode_stream(ZK_VOICE_ADAPTIVE2, {frame});
-    Adaptive2 s = fresh();
-    for (unsigned i = 0; i < decoded.size(); ++i)
-        ASSERT_EQ(decoded[i], adaptive2_decode_sample(s, i < 8 ? split[i] : 0)) << "sample " << i;
-}
-
 TEST(Adaptive2Golden, CodesOfTheFixedSignal)
 {
-    std::vector<uint8_t> payloads;
-    for (const Frame &frame : encode_stream(ZK_VOICE_ADAPTIVE2, golden_signal(), 480)) {
-        const std::vector<uint8_t> payload = payload_of(frame);
-        payloads.insert(payloads.end(), payload.begin(), payload.end());
-    }
-    EXPECT_EQ(payloads, std::vector<uint8_t>(std::begin(golden_payload), std::end(golden_payload)));
+    std::string hex;
+    for (const uint8_t byte : payloads(encode_stream(ZK_VOICE_ADAPTIVE2, golden_signal(), 480)))
+        hex += "0123456789ABCDEF"[byte >> 4], hex += "0123456789ABCDEF"[byte & 15];
+    EXPECT_EQ(hex, golden_payload);
 }

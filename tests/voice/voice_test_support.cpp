@@ -12,24 +12,16 @@ namespace voice_test {
 
 namespace {
 
-constexpr double rate = 8000.0;
-constexpr size_t segment = 1600;
-constexpr size_t signal_samples = 200 * 480;
+// Stretches of 0.2 s: voiced (v), unvoiced (u), silent (s) and clipped overload (o).
+constexpr char pattern[] = "vvuvsvouvs";
 
-enum class Kind { voiced, unvoiced, silence, overload };
-
-const Kind pattern[] = {Kind::voiced,  Kind::voiced,   Kind::unvoiced, Kind::voiced,
-                        Kind::silence, Kind::voiced,   Kind::overload, Kind::unvoiced,
-                        Kind::voiced,  Kind::silence};
-
-// Harmonics of the pitch, at the given pitch phase, weighted by two formant resonances.
-double voiced_sample(double phase, double f0)
+// Harmonics of the pitch f0 at the given phase, weighted by two formant resonances.
+double voiced(double phase, double f0)
 {
     double v = 0;
     for (int h = 1; h * f0 < 3400; ++h) {
         const double f = h * f0;
-        const double w = 1 / (1 + std::pow((f - 650) / 150, 2)) +
-                         0.5 / (1 + std::pow((f - 1700) / 250, 2)) + 0.1;
+        const double w = 1 / (1 + std::pow((f - 650) / 150, 2)) + 0.5 / (1 + std::pow((f - 1700) / 250, 2)) + 0.1;
         v += w / h * std::sin(h * phase + h);
     }
     return v;
@@ -37,30 +29,28 @@ double voiced_sample(double phase, double f0)
 
 uint32_t next_random(uint32_t &seed)
 {
-    seed = seed * 1664525u + 1013904223u;
-    return seed;
+    return seed = seed * 1664525u + 1013904223u;
 }
 
 std::vector<int16_t> make_signal()
 {
-    std::vector<int16_t> out(signal_samples);
+    constexpr double pi = std::numbers::pi;
+    std::vector<int16_t> out(200 * 480);
     uint32_t seed = 1;
     double previous_noise = 0;
     double phase = 0;
     for (size_t i = 0; i < out.size(); ++i) {
-        const size_t seg = i / segment;
-        const Kind kind = pattern[seg % std::size(pattern)];
-        const double t = i / rate;
-        const double envelope = std::sin(std::numbers::pi * (i % segment) / segment);
-        const double f0 = (95 + 30 * (seg % 5)) * (1 + 0.08 * std::sin(2 * std::numbers::pi * 3 * t));
-        phase = std::fmod(phase + 2 * std::numbers::pi * f0 / rate, 2 * std::numbers::pi);
+        const size_t seg = i / 1600;
+        const double t = i / 8000.0;
+        const double envelope = std::sin(pi * (i % 1600) / 1600);
+        const double f0 = (95 + 30 * (seg % 5)) * (1 + 0.08 * std::sin(2 * pi * 3 * t));
+        phase = std::fmod(phase + 2 * pi * f0 / 8000.0, 2 * pi);
         const double noise = (next_random(seed) >> 8) / double(1 << 24) - 0.5;
         double v = 0;
-        switch (kind) {
-        case Kind::voiced: v = 9000 * (0.3 + seg % 3) * envelope * voiced_sample(phase, f0); break;
-        case Kind::unvoiced: v = 9000 * envelope * (noise - previous_noise); break;
-        case Kind::silence: v = 0; break;
-        case Kind::overload: v = 40000 * voiced_sample(phase, f0); break;
+        switch (pattern[seg % 10]) {
+        case 'v': v = 9000 * (0.3 + seg % 3) * envelope * voiced(phase, f0); break;
+        case 'u': v = 9000 * envelope * (noise - previous_noise); break;
+        case 'o': v = 40000 * voiced(phase, f0); break;
         }
         previous_noise = noise;
         out[i] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
@@ -101,7 +91,7 @@ std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
         EXPECT_EQ(ZK_VOICE_EncodeFrame(&state, chunk.data(), frame.data(),
                                        static_cast<uint16_t>(frame_samples)),
                   ZK_VOICE_OK);
-        frame.resize(4 + 2 * frame[2]);
+        frame.resize(header_bytes + 2 * frame[2]);
         frames.push_back(std::move(frame));
     }
     return frames;
@@ -121,9 +111,22 @@ std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &fram
     return out;
 }
 
-std::vector<uint8_t> payload_of(const Frame &frame)
+std::vector<uint8_t> payloads(const std::vector<Frame> &frames)
 {
-    return {frame.begin() + 4, frame.end()};
+    std::vector<uint8_t> bytes;
+    for (const Frame &frame : frames)
+        bytes.insert(bytes.end(), frame.begin() + header_bytes, frame.end());
+    return bytes;
+}
+
+Frame random_frame(uint8_t byte1, uint8_t words, uint32_t seed)
+{
+    Frame frame(header_bytes + 2 * size_t{words});
+    for (auto &b : frame)
+        b = static_cast<uint8_t>(next_random(seed) >> 24);
+    frame[1] = byte1;
+    frame[2] = words;
+    return frame;
 }
 
 double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded)
@@ -135,12 +138,6 @@ double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> 
         error += std::pow(double(reference[i]) - decoded[i], 2);
     }
     return 10 * std::log10(signal / std::max(error, 1.0));
-}
-
-void fill_random(std::vector<uint8_t> &bytes, uint32_t seed)
-{
-    for (auto &b : bytes)
-        b = static_cast<uint8_t>(next_random(seed) >> 24);
 }
 
 } // namespace voice_test

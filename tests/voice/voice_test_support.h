@@ -1,5 +1,5 @@
-// Shared helpers of the voice tests: the test signal, the G.191 files and
-// whole-stream encoding and decoding through the exported API.
+// Shared helpers of the voice tests: the test signal, the G.191 files and whole
+// streams through the exported API.
 #pragma once
 
 #include <cstdint>
@@ -12,26 +12,27 @@ namespace voice_test {
 
 using Frame = std::vector<uint8_t>;
 
-// A deterministic speech-like signal: voiced and unvoiced stretches, exact
-// silence and clipped overload, n samples at 8 kHz.
+constexpr size_t header_bytes = 4;
+
+// Deterministic speech-like signal at 8 kHz: voiced and unvoiced stretches, exact
+// silence and clipped overload.
 const std::vector<int16_t> &speech_signal();
 
-// Reads a G.191 file of 16-bit little-endian words below the test data directory.
+// A G.191 file of 16-bit little-endian words below the test data directory.
 std::vector<uint16_t> read_words(const std::string &relative_path);
 
-// Encodes pcm in frames of frame_samples (the last one zero-padded) from a fresh encoder.
+// pcm in frames of frame_samples (the last one zero-padded) from a fresh encoder.
 std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
                                  unsigned frame_samples);
 
-// Decodes copies of frames from a fresh decoder and concatenates the samples.
+// Copies of frames through a fresh decoder, the samples concatenated.
 std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames);
 
-// Payload bytes of an encoded frame.
-std::vector<uint8_t> payload_of(const Frame &frame);
+std::vector<uint8_t> payloads(const std::vector<Frame> &frames);
+
+// A frame with that header byte 1 and length, its payload pseudo-random from seed.
+Frame random_frame(uint8_t byte1, uint8_t words, uint32_t seed);
 
 double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded);
-
-// Fills with values from a fixed pseudo-random sequence.
-void fill_random(std::vector<uint8_t> &bytes, uint32_t seed);
 
 } // namespace voice_test

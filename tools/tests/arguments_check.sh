@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `recmux` refuses bad arguments with status 2 and failed recordings, reads and
 # conversions with status 1, says why in one line on stderr, and leaves no file
-# behind when it recorded nothing.
+# behind when it wrote nothing.
 # usage: arguments_check.sh path/to/recmux
 set -uo pipefail
 tool=$1
@@ -10,79 +10,55 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 failures=0
 
-# expect STATUS TEXT ARGS...: recmux exits with STATUS and says TEXT; a
-# failure is one line on stderr.
+# expect STATUS TEXT ARGS...: recmux exits with STATUS and says TEXT; a failure is
+# one line on stderr.
 expect() {
-    local status=$1 text=$2
+    local status=$1 text=$2 output actual lines
     shift 2
-    local output actual lines
-    output=$("$tool" "$@" 2>"$work/stderr")
+    output=$("$tool" "$@" 2>stderr)
     actual=$?
-    lines=$(wc -l <"$work/stderr")
-    output+=$(cat "$work/stderr")
+    lines=$(wc -l <stderr)
+    output+=$(cat stderr)
     if [ "$actual" -ne "$status" ] || ! grep -qF -- "$text" <<<"$output" ||
         { [ "$status" -ne 0 ] && [ "$lines" -ne 1 ]; }; then
-        echo "FAIL: recmux $* gave status $actual and $lines stderr lines, expected $status with '$text':"
+        echo "FAIL: recmux $* gave status $actual, $lines stderr lines; expected $status, '$text':"
         sed 's/^/    /' <<<"$output"
         failures=$((failures + 1))
     fi
 }
 
-expect 2 "the commands are record, info, extract and voice"
 expect 2 "the commands are record, info, extract and voice" play
 expect 0 "recmux record [-i INPUT]" --help
-expect 0 "recmux extract in.mp4 -o" --help
 expect 0 "recmux voice transcode IN OUT --mode MODE" --help
-expect 0 "voice codec Zokal_AUDIO_VERSION" --version
-expect 2 "info takes one MP4 file" info
+expect 0 "voice codec" --version
 expect 2 "info takes one MP4 file" info a.mp4 b.mp4
-expect 2 "info takes one MP4 file" info a.mp4 --json
-expect 2 "extract takes an MP4 file and -o OUTPUT" extract a.mp4
 expect 2 "extract takes an MP4 file and -o OUTPUT" extract a.mp4 out.h264
 expect 2 "extract ends in .h264" extract a.mp4 -o out.mp4
 expect 2 "unknown option: --loud" record --loud yes
 expect 2 "missing value: -o" record -o
-expect 2 "--fps takes a whole number" record --fps 0
 expect 2 "--fps takes a whole number" record --fps 2.5
-expect 2 "--fps takes a whole number" record --fps 25x
 expect 2 "--seconds takes a number" record --seconds -1
 expect 2 "--codec takes h264 or h265" record --codec vp9
 expect 2 "--fps does not apply to a capture" record -i camera.ts --fps 30
 expect 2 "--seconds applies to the test pattern only" record -i camera.h264 --seconds 3
 expect 2 "--audio needs --audio-type" record --audio tone.wav
-expect 2 "describe an --audio file" record --audio-type 6
 expect 2 "describe an --audio file" record --audio-rate 16000
 expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 12
-expect 2 "--audio-type takes a code from 0 to 11, or 16" record --audio a.wav --audio-type 6.5
 expect 2 "--audio-rate takes a whole number" record --audio a.raw --audio-type 6 --audio-rate 10
-expect 2 "exclude each other" record --audio a.wav --audio-type 6 --no-audio
-expect 2 "--audio-start takes a number" record --audio-start -1
 expect 2 "exclude each other" record --audio-start 2 --no-audio
-
-expect 2 "give encode, decode or transcode" voice encode in.wav
 expect 2 "the voice commands are encode, decode and transcode" voice play in out
 expect 2 "encode takes --codec ID" voice encode in.wav out
-expect 2 "bad value for --codec: alaw" voice decode in out.wav --codec alaw
-expect 2 "transcode takes --mode" voice transcode in out --codec 1
 expect 2 "bad value for --mode: 96" voice transcode in out --mode 96
 expect 2 "--rate applies to decode" voice encode in.wav out --codec 1 --rate 16000
-expect 2 "unknown option: --loud" voice decode in out.wav --codec 1 --loud yes
 
 expect 1 "cannot read missing.h264" record -i missing.h264
-expect 1 "camera.bin is neither an Annex B stream nor a container" record -i camera.bin
 echo "plain text" >text.ts
 expect 1 "text.ts is neither an Annex B stream nor a container" record -i text.ts -o text_ts.mp4
 ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=160x120:rate=10 -t 1 -c:v mjpeg mjpeg.mkv
 expect 1 "mjpeg.mkv has no H.264 or H.265 video" record -i mjpeg.mkv -o mjpeg.mp4
-expect 1 "cannot read missing.wav" voice encode missing.wav out --codec 1
-ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -t 0.1 -c:a pcm_s16le quiet.wav
-expect 1 "has no encoder for identifier 8" voice encode quiet.wav out --codec 8
-expect 1 "cannot read missing.wav" record --seconds 0.2 -o nowav.mp4 --audio missing.wav \
-    --audio-type 6
 printf 'RIFF\377\377\377\377WAVEfmt ' >lying.wav
 expect 1 "lying.wav is not a usable WAV: its RIFF size" record --seconds 0.2 -o lying.mp4 \
     --audio lying.wav --audio-type 6
-expect 1 "lying.wav is not a usable WAV: its RIFF size" voice encode lying.wav out --codec 1
 expect 1 "the name must end in .mp4" record --seconds 0.2 -o out.avi
 : >empty.h264
 expect 1 "the recorder took no frame" record -i empty.h264 -o empty.mp4
@@ -90,15 +66,17 @@ expect 1 "no file was written" record -i empty.h264 -o empty.mp4 --fragmented
 # Bytes without a start code hold no access unit the recorder would take.
 head -c 4096 /dev/zero >zeros.265
 expect 1 "accepted: 0" record -i zeros.265 -o zeros.mp4
-expect 1 "missing.mp4 is not an MP4" info missing.mp4
 echo "plain text" >text.mp4
 expect 1 "text.mp4 is not an MP4" extract text.mp4 -o text.h264
-for name in out.avi empty.mp4 zeros.mp4 text.h264 nowav.mp4 lying.mp4 text_ts.mp4 mjpeg.mp4 \
-    out; do
-    if [ -e "$name" ]; then
-        echo "FAIL: $name was left behind"
-        failures=$((failures + 1))
-    fi
+
+ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -t 0.1 -c:a pcm_s16le quiet.wav
+expect 1 "has no encoder for identifier 8" voice encode quiet.wav out --codec 8
+expect 1 "does not encode frames of 100 samples" voice encode quiet.wav out --codec 3 --samples 100
+"$tool" voice encode quiet.wav frames --codec 1 >/dev/null && head -c -1 frames >cut.frames
+expect 1 "does not start a whole voice frame" voice decode cut.frames out.wav --codec 1
+expect 1 "does not start a whole voice frame" voice transcode cut.frames out --mode 97
+for name in out.avi empty.mp4 zeros.mp4 text.h264 lying.mp4 text_ts.mp4 mjpeg.mp4 out out.wav; do
+    [ -e "$name" ] && echo "FAIL: $name was left behind" && failures=$((failures + 1))
 done
 
 [ "$failures" -eq 0 ] || exit 1

@@ -1,107 +1,64 @@
-// Device audio files split into voice frames at their headers, or into
-// 320-byte headerless pieces when any header is not one.
+// Device audio files split into voice frames at their headers, or into headerless
+// pieces when any header is not one.
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <functional>
 
 #include "device_frames.h"
 
 namespace recmux_tool {
 namespace {
 
-std::vector<uint8_t> VoiceFrame(uint8_t words, uint8_t fill)
-{
-    // Sized once: GCC 12 at -O3 mistakes an insert behind a 4-byte header for an overflow.
-    std::vector<uint8_t> frame(4 + 2 * size_t{words}, fill);
-    frame[0] = 0x00;
-    frame[1] = 0x01;
-    frame[2] = words;
-    frame[3] = 0x00;
-    return frame;
-}
-
-std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>> &parts)
+// Voice frames of those lengths in words, each payload filled with its place.
+std::vector<uint8_t> VoiceFrames(const std::vector<uint8_t> &lengths)
 {
     std::vector<uint8_t> bytes;
-    for (const std::vector<uint8_t> &part : parts)
-        bytes.insert(bytes.end(), part.begin(), part.end());
+    for (size_t i = 0; i < lengths.size(); i++) {
+        const std::vector<uint8_t> header = {0x00, 0x01, lengths[i], 0x00};
+        bytes.insert(bytes.end(), header.begin(), header.end());
+        bytes.resize(bytes.size() + 2 * size_t{lengths[i]}, static_cast<uint8_t>(i));
+    }
     return bytes;
 }
 
-std::vector<size_t> Sizes(const DeviceFrames &split)
+TEST(DeviceFrames, SplitsAtHeadersOrInHeaderlessPieces)
 {
-    std::vector<size_t> sizes;
-    for (std::span<const uint8_t> frame : split.frames)
-        sizes.push_back(frame.size());
-    return sizes;
-}
-
-TEST(DeviceFrames, SplitsVoiceFramesAtEachHeadersLength)
-{
-    const std::vector<uint8_t> bytes =
-        Join({VoiceFrame(160, 1), VoiceFrame(40, 2), VoiceFrame(255, 3)});
-    const DeviceFrames split = SplitDeviceFrames(bytes);
-    EXPECT_TRUE(split.headered);
-    EXPECT_EQ(Sizes(split), (std::vector<size_t>{324, 84, 514}));
-    EXPECT_EQ(split.frames[1][4], 2);
-    EXPECT_EQ(split.frames[1].data(), bytes.data() + 324);
-    EXPECT_EQ(split.dropped_bytes, 0u);
-}
-
-TEST(DeviceFrames, DropsAVoiceFrameCutShortAtTheEnd)
-{
-    std::vector<uint8_t> bytes = Join({VoiceFrame(40, 1), VoiceFrame(40, 2)});
-    bytes.resize(bytes.size() - 1);
-    const DeviceFrames split = SplitDeviceFrames(bytes);
-    EXPECT_TRUE(split.headered);
-    EXPECT_EQ(Sizes(split), (std::vector<size_t>{84}));
-    EXPECT_EQ(split.dropped_bytes, 83u);
-
-    bytes.resize(84 + 2);
-    EXPECT_EQ(SplitDeviceFrames(bytes).dropped_bytes, 2u);
-}
-
-TEST(DeviceFrames, ABadLaterMarkerMakesTheWholeFileHeaderless)
-{
-    std::vector<uint8_t> bytes = Join({VoiceFrame(40, 1), VoiceFrame(40, 2), VoiceFrame(200, 3)});
-    bytes[84 + 1] = 0x02;
-    const DeviceFrames split = SplitDeviceFrames(bytes);
-    EXPECT_FALSE(split.headered);
-    EXPECT_EQ(Sizes(split), (std::vector<size_t>{320, 252}));
-    EXPECT_EQ(split.frames[0].data(), bytes.data());
-}
-
-TEST(DeviceFrames, AZeroLengthHeaderIsNotAVoiceFrame)
-{
-    std::vector<uint8_t> bytes = Join({VoiceFrame(40, 1), VoiceFrame(40, 2)});
-    bytes[84 + 2] = 0;
-    EXPECT_FALSE(SplitDeviceFrames(bytes).headered);
-}
-
-TEST(DeviceFrames, AFileShorterThanItsFirstFrameIsHeaderless)
-{
-    std::vector<uint8_t> bytes = VoiceFrame(40, 1);
-    bytes.resize(50);
-    const DeviceFrames split = SplitDeviceFrames(bytes);
-    EXPECT_FALSE(split.headered);
-    EXPECT_EQ(Sizes(split), (std::vector<size_t>{50}));
-}
-
-TEST(DeviceFrames, CutsHeaderlessPayloadIn320BytePieces)
-{
-    const std::vector<uint8_t> alaw(650, 0xd5);
-    const DeviceFrames split = SplitDeviceFrames(alaw);
-    EXPECT_FALSE(split.headered);
-    EXPECT_EQ(Sizes(split), (std::vector<size_t>{320, 320, 10}));
-    EXPECT_EQ(Sizes(SplitDeviceFrames(std::vector<uint8_t>(640, 0xd5))),
-              (std::vector<size_t>{320, 320}));
-}
-
-TEST(DeviceFrames, SplitsNothingOutOfNothing)
-{
-    EXPECT_TRUE(SplitDeviceFrames({}).frames.empty());
-    EXPECT_EQ(Sizes(SplitDeviceFrames(std::vector<uint8_t>{0x00, 0x01, 0x05})),
-              (std::vector<size_t>{3}));
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        std::function<void(std::vector<uint8_t> &)> change;
+        bool headered;
+        std::vector<size_t> sizes;
+        size_t dropped;
+    };
+    const auto nothing = [](std::vector<uint8_t> &) {};
+    const Case cases[] = {
+        {"whole frames", VoiceFrames({160, 40, 255}), nothing, true, {324, 84, 514}, 0},
+        {"the last frame cut short", VoiceFrames({40, 40}), [](auto &b) { b.pop_back(); }, true, {84}, 83},
+        {"two bytes after a frame", VoiceFrames({40, 40}), [](auto &b) { b.resize(86); }, true, {84}, 2},
+        {"a bad later marker", VoiceFrames({40, 40, 200}), [](auto &b) { b[85] = 0x02; }, false, {320, 252}, 0},
+        {"a zero length", VoiceFrames({40, 0, 40}), nothing, false, {172}, 0},
+        {"shorter than its first frame", VoiceFrames({40}), [](auto &b) { b.resize(50); }, false, {50}, 0},
+        {"headerless", std::vector<uint8_t>(650, 0xd5), nothing, false, {320, 320, 10}, 0},
+        {"headerless, whole pieces", std::vector<uint8_t>(640, 0xd5), nothing, false, {320, 320}, 0},
+        {"shorter than a header", {0x00, 0x01, 0x05}, nothing, false, {3}, 0},
+        {"empty", {}, nothing, false, {}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes = c.bytes;
+        c.change(bytes);
+        const DeviceFrames split = SplitDeviceFrames(bytes);
+        EXPECT_EQ(split.headered, c.headered);
+        EXPECT_EQ(split.dropped_bytes, c.dropped);
+        ASSERT_EQ(split.frames.size(), c.sizes.size());
+        // The frames are views into the bytes, one after the other.
+        size_t at = 0;
+        for (size_t i = 0; i < c.sizes.size(); at += c.sizes[i++]) {
+            EXPECT_EQ(split.frames[i].size(), c.sizes[i]) << "frame " << i;
+            EXPECT_EQ(split.frames[i].data(), bytes.data() + at) << "frame " << i;
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The WAV reader takes 16-bit mono PCM and refuses every header that is of
-// another format or whose lengths do not fit the bytes it was given.
+// The WAV reader takes 16-bit mono PCM and refuses every header that is of another
+// format or whose lengths do not fit the bytes it was given.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,16 +11,10 @@
 namespace recmux_tool {
 namespace {
 
-void Put16(std::vector<uint8_t> &bytes, uint16_t value)
+void Put(std::vector<uint8_t> &bytes, uint32_t value, int size)
 {
-    bytes.push_back(static_cast<uint8_t>(value));
-    bytes.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void Put32(std::vector<uint8_t> &bytes, uint32_t value)
-{
-    Put16(bytes, static_cast<uint16_t>(value));
-    Put16(bytes, static_cast<uint16_t>(value >> 16));
+    for (int i = 0; i < size; i++)
+        bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
 void PutId(std::vector<uint8_t> &bytes, const char *id)
@@ -35,164 +30,119 @@ struct Format {
     uint16_t bits = 16;
 };
 
-std::vector<uint8_t> FmtChunk(const Format &format)
+std::vector<uint8_t> FmtChunk(const Format &f)
 {
     std::vector<uint8_t> chunk;
     PutId(chunk, "fmt ");
-    Put32(chunk, 16);
-    Put16(chunk, format.tag);
-    Put16(chunk, format.channels);
-    Put32(chunk, format.rate);
-    Put32(chunk, format.rate * format.channels * format.bits / 8);
-    Put16(chunk, static_cast<uint16_t>(format.channels * format.bits / 8));
-    Put16(chunk, format.bits);
+    Put(chunk, 16, 4);
+    Put(chunk, f.tag, 2);
+    Put(chunk, f.channels, 2);
+    Put(chunk, f.rate, 4);
+    Put(chunk, f.rate * f.channels * f.bits / 8, 4);
+    Put(chunk, f.channels * f.bits / 8u, 2);
+    Put(chunk, f.bits, 2);
     return chunk;
-}
-
-std::vector<uint8_t> DataChunk(const std::vector<int16_t> &samples)
-{
-    std::vector<uint8_t> chunk;
-    PutId(chunk, "data");
-    Put32(chunk, static_cast<uint32_t>(samples.size() * 2));
-    for (int16_t sample : samples)
-        Put16(chunk, static_cast<uint16_t>(sample));
-    return chunk;
-}
-
-std::vector<uint8_t> Riff(const std::vector<std::vector<uint8_t>> &chunks)
-{
-    std::vector<uint8_t> bytes;
-    PutId(bytes, "RIFF");
-    Put32(bytes, 0);
-    PutId(bytes, "WAVE");
-    for (const std::vector<uint8_t> &chunk : chunks)
-        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-    const auto size = static_cast<uint32_t>(bytes.size() - 8);
-    for (int i = 0; i < 4; i++)
-        bytes[4 + i] = static_cast<uint8_t>(size >> (8 * i));
-    return bytes;
 }
 
 const std::vector<int16_t> kSamples = {0, 1, -1, 32767, -32768, 1234};
 
-std::string Problem(const std::vector<uint8_t> &bytes)
+std::vector<uint8_t> DataChunk(const std::vector<int16_t> &samples = kSamples)
 {
-    std::string problem;
-    EXPECT_FALSE(ParseWav(bytes, &problem));
-    EXPECT_FALSE(problem.empty());
-    return problem;
+    std::vector<uint8_t> chunk;
+    PutId(chunk, "data");
+    Put(chunk, static_cast<uint32_t>(samples.size() * 2), 4);
+    for (int16_t sample : samples)
+        Put(chunk, static_cast<uint16_t>(sample), 2);
+    return chunk;
 }
 
-TEST(WavFile, ReadsTheSamplesAndRateOfPcmMono)
+// The chunks in a RIFF whose size is right.
+std::vector<uint8_t> Riff(const std::vector<std::vector<uint8_t>> &chunks)
 {
-    const std::optional<WavAudio> wav =
-        ParseWav(Riff({FmtChunk({.rate = 16000}), DataChunk(kSamples)}), nullptr);
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->rate, 16000);
-    EXPECT_EQ(wav->samples, kSamples);
+    std::vector<uint8_t> bytes;
+    PutId(bytes, "RIFF");
+    Put(bytes, 0, 4);
+    PutId(bytes, "WAVE");
+    for (const std::vector<uint8_t> &chunk : chunks)
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+    for (int i = 0; i < 4; i++)
+        bytes[4 + i] = static_cast<uint8_t>((bytes.size() - 8) >> (8 * i));
+    return bytes;
 }
 
-TEST(WavFile, SkipsOtherChunksAndTheirPadByte)
+TEST(WavFile, ReadsRateAndSamplesSkippingOtherChunksAndTheirPadByte)
 {
     std::vector<uint8_t> list;
     PutId(list, "LIST");
-    Put32(list, 3);
+    Put(list, 3, 4);
     list.insert(list.end(), {'a', 'b', 'c', 0});
-    const std::optional<WavAudio> wav =
-        ParseWav(Riff({list, FmtChunk({}), list, DataChunk(kSamples)}), nullptr);
+    std::optional<WavAudio> wav = ParseWav(Riff({list, FmtChunk({.rate = 16000}), list, DataChunk()}), nullptr);
     ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->rate, 16000);
     EXPECT_EQ(wav->samples, kSamples);
-}
-
-TEST(WavFile, AcceptsAnEmptyDataChunk)
-{
-    const std::optional<WavAudio> wav = ParseWav(Riff({FmtChunk({}), DataChunk({})}), nullptr);
+    wav = ParseWav(Riff({FmtChunk({}), DataChunk({})}), nullptr);
     ASSERT_TRUE(wav);
     EXPECT_TRUE(wav->samples.empty());
 }
 
-TEST(WavFile, TellsAWavByItsTwoMarks)
+TEST(WavFile, RefusesOtherFormatsAndLyingLengthsSayingWhy)
 {
-    EXPECT_TRUE(LooksLikeWav(Riff({})));
-    std::vector<uint8_t> avi = Riff({});
-    avi[8] = 'A';
-    EXPECT_FALSE(LooksLikeWav(avi));
+    const std::vector<uint8_t> data = DataChunk();
+    const std::vector<uint8_t> fmt = FmtChunk({});
+    using Change = std::function<void(std::vector<uint8_t> &)>;
+    const auto at = [](size_t i, uint8_t v) -> Change { return [=](std::vector<uint8_t> &b) { b[i] = v; }; };
+    const auto nothing = [](std::vector<uint8_t> &) {};
+    const std::vector<uint8_t> whole = Riff({fmt, data});
+    std::vector<uint8_t> short_fmt(fmt.begin(), fmt.begin() + 8 + 14);
+    short_fmt[4] = 14;
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        Change change;
+        const char *problem;
+    };
+    const Case cases[] = {
+        {"float", Riff({FmtChunk({.tag = 3}), data}), nothing, "not PCM"},
+        {"stereo", Riff({FmtChunk({.channels = 2}), data}), nothing, "channels"},
+        {"8 bits", Riff({FmtChunk({.bits = 8}), data}), nothing, "16 bits"},
+        {"24 bits", Riff({FmtChunk({.bits = 24}), data}), nothing, "16 bits"},
+        {"rate 0", Riff({FmtChunk({.rate = 0}), data}), nothing, "sample rate"},
+        {"rate 4 MHz", Riff({FmtChunk({.rate = 4'000'000}), data}), nothing, "sample rate"},
+        {"wrong byte rate", whole, at(28, whole[28] ^ 1), "16 bits"},
+        {"no fmt chunk", Riff({data}), nothing, "before any fmt"},
+        {"short fmt chunk", Riff({short_fmt, data}), nothing, "shorter than 16"},
+        {"no data chunk", Riff({fmt}), nothing, "no data chunk"},
+        {"RIFF size too long", whole, at(4, whole[4] + 2), "RIFF size"},
+        {"data size too long", whole, at(40, whole[40] + 2), "past the end"},
+        {"data size huge", whole, [](auto &b) { b[40] = b[41] = b[42] = b[43] = 0xff; }, "past the end"},
+        {"fmt size huge", whole, at(19, 0x80), "past the end"},
+        {"odd data size", whole, at(40, whole[40] - 1), "odd"},
+        {"data beyond the RIFF size", Riff({fmt}), [&](auto &b) { b.insert(b.end(), data.begin(), data.end()); },
+         "no data chunk"},
+        {"an AVI", whole, at(8, 'A'), "RIFF and WAVE"},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> bytes = c.bytes;
+        c.change(bytes);
+        std::string problem;
+        EXPECT_FALSE(ParseWav(bytes, &problem)) << c.what;
+        EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+    }
+    EXPECT_TRUE(LooksLikeWav(whole));
     EXPECT_FALSE(LooksLikeWav(std::vector<uint8_t>{'R', 'I', 'F', 'F'}));
-    EXPECT_FALSE(ParseWav(avi, nullptr));
 }
 
 TEST(WavFile, RefusesEveryCutOfAValidFile)
 {
-    const std::vector<uint8_t> whole = Riff({FmtChunk({}), DataChunk(kSamples)});
+    const std::vector<uint8_t> whole = Riff({FmtChunk({}), DataChunk()});
     for (size_t size = 0; size < whole.size(); size++) {
         EXPECT_FALSE(ParseWav(std::span(whole).first(size), nullptr)) << size << " bytes";
-        // Cut with a RIFF size that agrees: the chunk lengths still give it away.
+        // With a RIFF size that agrees, the chunk lengths still give it away.
         std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
         if (size >= 8)
             cut[4] = static_cast<uint8_t>(size - 8);
         EXPECT_FALSE(ParseWav(cut, nullptr)) << size << " bytes, RIFF size adjusted";
     }
-}
-
-TEST(WavFile, RefusesOtherFormats)
-{
-    EXPECT_NE(Problem(Riff({FmtChunk({.tag = 3}), DataChunk(kSamples)})).find("not PCM"),
-              std::string::npos);
-    EXPECT_NE(Problem(Riff({FmtChunk({.channels = 2}), DataChunk(kSamples)})).find("channels"),
-              std::string::npos);
-    EXPECT_NE(Problem(Riff({FmtChunk({.bits = 8}), DataChunk(kSamples)})).find("16 bits"),
-              std::string::npos);
-    Problem(Riff({FmtChunk({.bits = 24}), DataChunk(kSamples)}));
-    Problem(Riff({FmtChunk({.rate = 0}), DataChunk(kSamples)}));
-    Problem(Riff({FmtChunk({.rate = 4'000'000}), DataChunk(kSamples)}));
-}
-
-TEST(WavFile, RefusesInconsistentRates)
-{
-    std::vector<uint8_t> fmt = FmtChunk({});
-    fmt[16] ^= 1;  // byte rate
-    Problem(Riff({fmt, DataChunk(kSamples)}));
-}
-
-TEST(WavFile, RefusesAMissingOrShortFmtChunk)
-{
-    Problem(Riff({DataChunk(kSamples)}));
-    std::vector<uint8_t> fmt = FmtChunk({});
-    fmt[4] = 14;
-    fmt.resize(8 + 14);
-    Problem(Riff({fmt, DataChunk(kSamples)}));
-    Problem(Riff({FmtChunk({})}));
-}
-
-TEST(WavFile, RefusesLyingLengths)
-{
-    std::vector<uint8_t> riff_too_long = Riff({FmtChunk({}), DataChunk(kSamples)});
-    riff_too_long[4] += 2;
-    EXPECT_NE(Problem(riff_too_long).find("RIFF size"), std::string::npos);
-
-    std::vector<uint8_t> data = DataChunk(kSamples);
-    data[4] += 2;
-    EXPECT_NE(Problem(Riff({FmtChunk({}), data})).find("past the end"), std::string::npos);
-
-    std::vector<uint8_t> huge = DataChunk(kSamples);
-    huge[4] = huge[5] = huge[6] = huge[7] = 0xff;
-    Problem(Riff({FmtChunk({}), huge}));
-
-    std::vector<uint8_t> fmt = FmtChunk({});
-    fmt[7] = 0x80;
-    Problem(Riff({fmt, DataChunk(kSamples)}));
-
-    std::vector<uint8_t> odd = DataChunk(kSamples);
-    odd[4] -= 1;
-    Problem(Riff({FmtChunk({}), odd}));
-}
-
-TEST(WavFile, ReadsNothingBeyondTheRiffSize)
-{
-    std::vector<uint8_t> bytes = Riff({FmtChunk({})});
-    const std::vector<uint8_t> data = DataChunk(kSamples);
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    EXPECT_NE(Problem(bytes).find("no data chunk"), std::string::npos);
 }
 
 }  // namespace
