@@ -12,7 +12,7 @@ namespace voice_test {
 
 using Frame = std::vector<uint8_t>;
 
-constexpr size_t header_bytes = 4;
+constexpr size_t header_bytes = ZK_VOICE_FRAME_HEADER_BYTES;
 
 // Deterministic speech-like signal at 8 kHz: voiced and unvoiced stretches, exact
 // silence and clipped overload.
