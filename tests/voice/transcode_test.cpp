@@ -56,9 +56,10 @@ TEST(TransCode, ReencodingEqualsDecodingAndEncodingByHand)
         for (size_t f = 0; f < sources.size(); ++f) {
             const Frame converted = convert(*record, sources[f]);
             ASSERT_EQ(converted, by_hand[f]) << "frame " << f;
+            const VoiceAdpcmState &b = before[f];
             if (mode == ZK_VOICE_TRANS_ADPCM_RAW)
                 ASSERT_EQ(Frame(converted.begin() + 4, converted.begin() + 7),
-                          (Frame{uint8_t(before[f].predictor), uint8_t(before[f].predictor >> 8), uint8_t(before[f].step_index)}));
+                          (Frame{uint8_t(b.predictor), uint8_t(b.predictor >> 8), uint8_t(b.step_index)}));
             else
                 ASSERT_EQ(converted[2], sources[f][2]);
         }
