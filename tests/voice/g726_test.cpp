@@ -21,16 +21,11 @@ namespace {
 struct Rate {
     int kbits;
     unsigned bits;
-    int16_t lsb_codec;
-    int16_t msb_codec;
+    int16_t lsb_codec, msb_codec;
 };
 
-const Rate rates[] = {
-    {16, 2, ZK_VOICE_G726_16, ZK_VOICE_G726_16_MSB},
-    {24, 3, ZK_VOICE_G726_24, ZK_VOICE_G726_24_MSB},
-    {32, 4, ZK_VOICE_G726_32, ZK_VOICE_G726_32_MSB},
-    {40, 5, ZK_VOICE_G726_40, ZK_VOICE_G726_40_MSB},
-};
+const Rate rates[] = {{16, 2, ZK_VOICE_G726_16, ZK_VOICE_G726_16_MSB}, {24, 3, ZK_VOICE_G726_24, ZK_VOICE_G726_24_MSB},
+                      {32, 4, ZK_VOICE_G726_32, ZK_VOICE_G726_32_MSB}, {40, 5, ZK_VOICE_G726_40, ZK_VOICE_G726_40_MSB}};
 
 // G.726's own EXPAND block, as the G.191 README gives it, times 4: the encoder's shift
 // by 2 gives back the 14-bit sl exactly.
@@ -88,11 +83,9 @@ TEST(G726Conformance, EveryG191ResetVectorMatchesBitForBit)
                 SCOPED_TRACE(name);
                 const std::vector<uint16_t> in = read_words(std::string("g191/g726/") + input + "." + law);
                 const std::vector<uint16_t> want = read_words("g191/g726/" + name);
-                ASSERT_FALSE(in.empty());
-                ASSERT_EQ(in.size(), want.size());
+                ASSERT_TRUE(!in.empty() && in.size() == want.size());
                 std::vector<int16_t> pcm(in.size());
-                for (size_t i = 0; i < in.size(); ++i)
-                    pcm[i] = expand(*law == 'a', static_cast<uint8_t>(in[i]));
+                std::transform(in.begin(), in.end(), pcm.begin(), [&](uint16_t w) { return expand(*law == 'a', w); });
                 std::vector<int> codes = unpack_lsb_first(payloads(encode_stream(rate.lsb_codec, pcm, 80)), rate.bits);
                 codes.resize(want.size());
                 EXPECT_TRUE(std::equal(codes.begin(), codes.end(), want.begin()));
