@@ -17,17 +17,14 @@ namespace {
 
 struct Layout {
     int16_t codec;
-    int variant;
-    int chunk_size;
+    int variant, chunk_size;
     unsigned frame_samples;
     bool big_endian_predictor; // spandsp's DVI4 header; ours is little-endian
 };
 
-const Layout layouts[] = {
-    {ZK_VOICE_IMA_ADPCM, IMA_ADPCM_DVI4, 0, 480, true},
-    {ZK_VOICE_IMA_ADPCM_WAVE, IMA_ADPCM_IMA4, 0, 481, false},
-    {ZK_VOICE_IMA_ADPCM_RAW, IMA_ADPCM_DVI4, 480, 480, false},
-};
+const Layout layouts[] = {{ZK_VOICE_IMA_ADPCM, IMA_ADPCM_DVI4, 0, 480, true},
+                          {ZK_VOICE_IMA_ADPCM_WAVE, IMA_ADPCM_IMA4, 0, 481, false},
+                          {ZK_VOICE_IMA_ADPCM_RAW, IMA_ADPCM_DVI4, 480, 480, false}};
 
 std::vector<uint8_t> as_spandsp(const Layout &layout, const Frame &frame)
 {
