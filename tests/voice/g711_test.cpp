@@ -63,7 +63,8 @@ TEST(G711G191, EncodersMatchTheSweep)
             if (codes[i] == theirs)
                 continue;
             ++differences;
-            ASSERT_TRUE(s.codec == ZK_VOICE_G711_ULAW && x < 0 && codes[i] == theirs - 1) << "input " << x;
+            ASSERT_TRUE(s.codec == ZK_VOICE_G711_ULAW && x < 0 && codes[i] == theirs - 1 && (theirs & 0x7F))
+                << "input " << x;
             ASSERT_EQ(encode_codes(s.codec, {int16_t(x + 4)})[0] & 0x7F, theirs & 0x7F) << "input " << x;
         }
         EXPECT_EQ(differences, s.codec == ZK_VOICE_G711_ULAW ? 508u : 0u);
