@@ -17,17 +17,14 @@ namespace {
 
 struct Layout {
     int16_t codec;
-    int variant;
-    int chunk_size;
+    int variant, chunk_size;
     unsigned frame_samples;
     bool big_endian_predictor; // spandsp's DVI4 header; ours is little-endian
 };
 
-const Layout layouts[] = {
-    {ZK_VOICE_IMA_ADPCM, IMA_ADPCM_DVI4, 0, 480, true},
-    {ZK_VOICE_IMA_ADPCM_WAVE, IMA_ADPCM_IMA4, 0, 481, false},
-    {ZK_VOICE_IMA_ADPCM_RAW, IMA_ADPCM_DVI4, 480, 480, false},
-};
+const Layout layouts[] = {{ZK_VOICE_IMA_ADPCM, IMA_ADPCM_DVI4, 0, 480, true},
+                          {ZK_VOICE_IMA_ADPCM_WAVE, IMA_ADPCM_IMA4, 0, 481, false},
+                          {ZK_VOICE_IMA_ADPCM_RAW, IMA_ADPCM_DVI4, 480, 480, false}};
 
 std::vector<uint8_t> as_spandsp(const Layout &layout, const Frame &frame)
 {
@@ -71,17 +68,11 @@ TEST(ImaAdpcmSpandsp, SameCodesAndSamplesForEveryLayout)
 
 TEST(ImaAdpcmHeaders, WaveBlockStartsAtItsHeaderSampleWhateverTheState)
 {
-    const std::vector<Frame> frames = encode_stream(ZK_VOICE_IMA_ADPCM_WAVE, speech_signal(), 481);
-    VoiceCodecState dec;
-    ZK_VOICE_DecReset(&dec, ZK_VOICE_IMA_ADPCM_WAVE);
-    dec.adpcm.predictor = 31000;
-    dec.adpcm.step_index = 60;
-    Frame frame = frames[9];
-    int16_t out[ZK_VOICE_PCM_MAX];
-    uint16_t n = 0;
-    ASSERT_EQ(ZK_VOICE_DecodeFrame(&dec, frame.data(), out, &n), ZK_VOICE_OK);
-    EXPECT_EQ(out[0], speech_signal()[9 * 481]);
-    EXPECT_EQ(std::vector<int16_t>(out, out + n), decode_stream(ZK_VOICE_IMA_ADPCM_WAVE, {frames[9]}));
+    const Frame frame = encode_stream(ZK_VOICE_IMA_ADPCM_WAVE, speech_signal(), 481)[9];
+    const auto scribble = [](VoiceCodecState &s) { s.adpcm.predictor = 31000, s.adpcm.step_index = 60; };
+    const std::vector<int16_t> decoded = decode_stream(ZK_VOICE_IMA_ADPCM_WAVE, {frame}, scribble);
+    EXPECT_EQ(decoded[0], speech_signal()[9 * 481]);
+    EXPECT_EQ(decoded, decode_stream(ZK_VOICE_IMA_ADPCM_WAVE, {frame}));
 }
 
 TEST(ImaAdpcmHeaders, DviHeaderOfAnEmptyFrameStillSetsTheDecoder)
@@ -102,42 +93,32 @@ TEST(ImaAdpcmHeaders, DviHeaderOfAnEmptyFrameStillSetsTheDecoder)
 TEST(ImaAdpcmLimits, StepIndexAndPredictorStayInRange)
 {
     const Frame frame = random_frame(0x01, 42, 3);
-    for (const int16_t codec : {ZK_VOICE_IMA_ADPCM, ZK_VOICE_IMA_ADPCM_WAVE}) {
-        Frame limit = frame;
-        limit[6] = 88;
-        for (const uint8_t index : {89, 255}) {
-            Frame over = frame;
-            over[6] = index;
-            EXPECT_EQ(decode_stream(codec, {over}), decode_stream(codec, {limit})) << codec;
+    const auto index = [](uint16_t i) { return [i](VoiceCodecState &s) { s.adpcm.step_index = i; }; };
+    const std::vector<int16_t> pcm(speech_signal().begin() + 4000, speech_signal().begin() + 4080);
+    for (const uint8_t over : {89, 255}) {
+        for (const int16_t codec : {ZK_VOICE_IMA_ADPCM, ZK_VOICE_IMA_ADPCM_WAVE}) {
+            Frame limit = frame, beyond = frame;
+            limit[6] = 88;
+            beyond[6] = over;
+            EXPECT_EQ(decode_stream(codec, {beyond}), decode_stream(codec, {limit})) << codec;
         }
+        const uint16_t record_index = over == 89 ? 89 : 0xFFFF;
+        EXPECT_EQ(decode_stream(ZK_VOICE_IMA_ADPCM_RAW, {frame}, index(record_index)),
+                  decode_stream(ZK_VOICE_IMA_ADPCM_RAW, {frame}, index(88)));
+        EXPECT_EQ(encode_stream(ZK_VOICE_IMA_ADPCM_RAW, pcm, 80, index(record_index)),
+                  encode_stream(ZK_VOICE_IMA_ADPCM_RAW, pcm, 80, index(88)));
     }
-    const auto from_record = [&](uint16_t index, bool encode) {
-        VoiceCodecState s;
-        ZK_VOICE_EncReset(&s, ZK_VOICE_IMA_ADPCM_RAW);
-        s.adpcm.step_index = index;
-        Frame f = frame;
-        int16_t pcm[ZK_VOICE_PCM_MAX] = {};
-        uint16_t n = 0;
-        EXPECT_EQ(encode ? ZK_VOICE_EncodeFrame(&s, speech_signal().data() + 4000, f.data(), 80)
-                         : ZK_VOICE_DecodeFrame(&s, f.data(), pcm, &n),
-                  ZK_VOICE_OK);
-        EXPECT_LE(s.adpcm.step_index, 88);
-        return std::pair{f, std::vector<int16_t>(pcm, pcm + n)};
-    };
-    for (const uint16_t index : {uint16_t(89), uint16_t(0xFFFF)}) {
-        for (const bool encode : {false, true})
-            EXPECT_EQ(from_record(index, encode), from_record(88, encode)) << index;
-    }
-    VoiceCodecState dec;
-    ZK_VOICE_DecReset(&dec, ZK_VOICE_IMA_ADPCM_RAW);
-    int16_t out[ZK_VOICE_PCM_MAX];
-    uint16_t n = 0;
+    std::vector<Frame> frames;
     for (uint32_t seed = 1; seed <= 300; ++seed) {
-        Frame random = random_frame(0x01, 255, seed);
+        frames.push_back(random_frame(0x01, 255, seed));
         if (seed % 3 == 0)
-            std::fill(random.begin() + header_bytes, random.end(), seed % 2 ? 0x77 : 0xFF);
-        ASSERT_EQ(ZK_VOICE_DecodeFrame(&dec, random.data(), out, &n), ZK_VOICE_OK);
-        ASSERT_LE(dec.adpcm.step_index, 88);
+            std::fill(frames.back().begin() + header_bytes, frames.back().end(), seed % 2 ? 0x77 : 0xFF);
     }
-    EXPECT_EQ(dec.adpcm.predictor, -32768);
+    frames.push_back(frames.back());
+    int16_t predictor = 0;
+    decode_stream(ZK_VOICE_IMA_ADPCM_RAW, frames, [&](VoiceCodecState &s) {
+        EXPECT_LE(s.adpcm.step_index, 88);
+        predictor = s.adpcm.predictor;
+    });
+    EXPECT_EQ(predictor, -32768);
 }

@@ -78,8 +78,8 @@ std::vector<uint16_t> read_words(const std::string &relative_path)
     return words;
 }
 
-std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
-                                 unsigned frame_samples)
+std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm, unsigned frame_samples,
+                                 const Hook &hook)
 {
     VoiceCodecState state;
     EXPECT_EQ(ZK_VOICE_EncReset(&state, codec), ZK_VOICE_OK);
@@ -88,16 +88,15 @@ std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
         std::vector<int16_t> chunk(frame_samples, 0);
         std::copy_n(pcm.begin() + at, std::min<size_t>(frame_samples, pcm.size() - at), chunk.begin());
         Frame frame(ZK_VOICE_ENCODED_MAX_BYTES);
-        EXPECT_EQ(ZK_VOICE_EncodeFrame(&state, chunk.data(), frame.data(),
-                                       static_cast<uint16_t>(frame_samples)),
-                  ZK_VOICE_OK);
+        hook(state);
+        EXPECT_EQ(ZK_VOICE_EncodeFrame(&state, chunk.data(), frame.data(), uint16_t(frame_samples)), ZK_VOICE_OK);
         frame.resize(header_bytes + 2 * frame[2]);
         frames.push_back(std::move(frame));
     }
     return frames;
 }
 
-std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames)
+std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames, const Hook &hook)
 {
     VoiceCodecState state;
     EXPECT_EQ(ZK_VOICE_DecReset(&state, codec), ZK_VOICE_OK);
@@ -105,6 +104,7 @@ std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &fram
     for (Frame frame : frames) {
         int16_t pcm[ZK_VOICE_PCM_MAX];
         uint16_t samples = 0;
+        hook(state);
         EXPECT_EQ(ZK_VOICE_DecodeFrame(&state, frame.data(), pcm, &samples), ZK_VOICE_OK);
         out.insert(out.end(), pcm, pcm + samples);
     }
@@ -131,8 +131,7 @@ Frame random_frame(uint8_t byte1, uint8_t words, uint32_t seed)
 
 double snr_db(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded)
 {
-    double signal = 0;
-    double error = 0;
+    double signal = 0, error = 0;
     for (size_t i = 0; i < std::min(reference.size(), decoded.size()); ++i) {
         signal += double(reference[i]) * reference[i];
         error += std::pow(double(reference[i]) - decoded[i], 2);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,16 @@ const std::vector<int16_t> &speech_signal();
 // A G.191 file of 16-bit little-endian words below the test data directory.
 std::vector<uint16_t> read_words(const std::string &relative_path);
 
+// Runs on the state before each frame, so that a test can scribble on it.
+using Hook = std::function<void(VoiceCodecState &)>;
+inline const Hook no_hook = [](VoiceCodecState &) {};
+
 // pcm in frames of frame_samples (the last one zero-padded) from a fresh encoder.
-std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm,
-                                 unsigned frame_samples);
+std::vector<Frame> encode_stream(int16_t codec, const std::vector<int16_t> &pcm, unsigned frame_samples,
+                                 const Hook &hook = no_hook);
 
 // Copies of frames through a fresh decoder, the samples concatenated.
-std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames);
+std::vector<int16_t> decode_stream(int16_t codec, const std::vector<Frame> &frames, const Hook &hook = no_hook);
 
 std::vector<uint8_t> payloads(const std::vector<Frame> &frames);
 
