@@ -22,11 +22,6 @@ using namespace recmux::test;
 
 constexpr int kSkipped = 77;
 
-Units First(size_t count)
-{
-    return Units(H264(250).begin(), H264(250).begin() + count);
-}
-
 std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string> &second)
 {
     first.insert(first.end(), second.begin(), second.end());
@@ -49,7 +44,8 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
                           WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000);
                       recmux_writer_write_audio(writers[0], alaw.data(), 320, 1000000 + i * 40000);
                   }
-                  KillSelf();
+                  raise(SIGKILL);
+                  return 0;
               }),
               -SIGKILL);
     const std::string survivor = ReadAll(fragmented + ".tmp");
@@ -66,7 +62,7 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
 
     // Beside a recording of the final name, it is kept under a name no file has.
     const std::string cam = dir.Path("cam.mp4");
-    ASSERT_EQ(RecordFile(cam, First(50)), 0);
+    ASSERT_EQ(RecordFile(cam, H264(50)), 0);
     const auto first_session = FrameMd5s(cam);
     WriteAll(cam + ".tmp", survivor);
     WriteAll(dir.Path("cam.recovered.mp4"), "recovered before");
@@ -217,11 +213,11 @@ TEST(FileSafety, ALatin1NameIsContinuedAndReplacedByRename)
 {
     TempDir dir;
     const std::string path = dir.Path("cam\xe9ra.mp4");
-    ASSERT_EQ(RecordFile(path, First(50)), 0);
+    ASSERT_EQ(RecordFile(path, H264(50)), 0);
     const ino_t first = Inode(path);
     // Holding the old file open keeps its inode from being reused by the new one.
     FILE *old_file = std::fopen(path.c_str(), "rb");
-    ASSERT_EQ(RecordFile(path, First(50)), 0);
+    ASSERT_EQ(RecordFile(path, H264(50)), 0);
     EXPECT_NE(Inode(path), first);
     std::fclose(old_file);
     EXPECT_EQ(Probe(path, "nb_read_frames"), "100");
