@@ -178,31 +178,4 @@ TEST(Continuation, OthersFilesAreCopiedWholeOrNotOpened)
     }
 }
 
-struct Messages {
-    recmux_writer *writer;
-    std::vector<std::pair<int32_t, int32_t>> received;
-    int32_t reentered = 0;
-};
-
-int32_t RECMUX_STDCALL Note(void *user, int32_t category, int32_t value)
-{
-    auto *messages = static_cast<Messages *>(user);
-    messages->received.emplace_back(category, value);
-    messages->reentered = recmux_writer_is_open(messages->writer);
-    return 0;
-}
-
-TEST(Recording, ReadinessIsAnnouncedAndCallsFromTheCallbackAreRefused)
-{
-    TempDir dir;
-    Messages messages{recmux_writer_open(dir.Path("cam.mp4").c_str()), {}};
-    ASSERT_EQ(recmux_writer_set_msg_notify(messages.writer, &messages, Note), 0);
-    WriteUnits(messages.writer, H264(100));
-    EXPECT_EQ(recmux_writer_close(&messages.writer), 0);
-    const std::vector<std::pair<int32_t, int32_t>> ready = {
-        {RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY}, {RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY}};
-    EXPECT_EQ(messages.received, ready);
-    EXPECT_EQ(messages.reentered, 1);
-}
-
 }  // namespace
