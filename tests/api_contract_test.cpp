@@ -98,26 +98,23 @@ TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
 TEST(WriterContract, ANullHandleFailsEverywhereAndTouchesNothing)
 {
     uint64_t pts = 5;
-    const std::function<int32_t()> calls[] = {
-        [] { return recmux_writer_is_open(nullptr); },
-        [] { return recmux_writer_set_file_type(nullptr, 1); },
-        [] { return recmux_writer_set_msg_notify(nullptr, nullptr, Ignore); },
-        [] { return recmux_writer_init_video(nullptr, 0, 640, 480, 0); },
-        [] { return recmux_writer_init_audio(nullptr, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16); },
-        [] { return recmux_writer_write_video(nullptr, &kByte, 1, 1, 1); },
-        [] { return recmux_writer_write_audio(nullptr, &kByte, 1, 1); },
-        [] { return recmux_writer_write_frame(nullptr, 0, &kByte, 1, 1, 1); },
-        [] { return recmux_writer_write_frame(nullptr, 1, &kByte, 1, 1, 1); },
-        [&] { return recmux_writer_get_begin_pts(nullptr, &pts); },
-        [&] { return recmux_writer_get_end_pts(nullptr, &pts); },
-        [] { return recmux_writer_close(nullptr); },
-        [] {
-            recmux_writer *none = nullptr;
-            return recmux_writer_close(&none);
-        },
+    recmux_writer *none = nullptr;
+    const std::vector<int32_t> results = {
+        recmux_writer_is_open(nullptr),
+        recmux_writer_set_file_type(nullptr, 1),
+        recmux_writer_set_msg_notify(nullptr, nullptr, Ignore),
+        recmux_writer_init_video(nullptr, 0, 640, 480, 0),
+        recmux_writer_init_audio(nullptr, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16),
+        recmux_writer_write_video(nullptr, &kByte, 1, 1, 1),
+        recmux_writer_write_audio(nullptr, &kByte, 1, 1),
+        recmux_writer_write_frame(nullptr, 0, &kByte, 1, 1, 1),
+        recmux_writer_write_frame(nullptr, 1, &kByte, 1, 1, 1),
+        recmux_writer_get_begin_pts(nullptr, &pts),
+        recmux_writer_get_end_pts(nullptr, &pts),
+        recmux_writer_close(nullptr),
+        recmux_writer_close(&none),
     };
-    for (const auto &call : calls)
-        EXPECT_EQ(call(), 1);
+    EXPECT_EQ(results, std::vector<int32_t>(results.size(), 1));
     EXPECT_EQ(pts, 5u);
     EXPECT_EQ(recmux_writer_open_and_set_callback(&pts, nullptr), nullptr);
 }
@@ -185,21 +182,20 @@ TEST(ReaderContract, FramesRateDurationAndTheBufferRulesAndNullArgumentsTouchNot
     int64_t pts = 6;
     recmux_reader *none = nullptr;
     std::vector<uint8_t> buffer(1 << 20), first(1 << 20);
-    const std::function<int32_t()> calls[] = {
-        [] { return recmux_reader_is_open(nullptr); },
-        [&] { return recmux_reader_get_fps(nullptr, &fps); },
-        [&] { return recmux_reader_get_duration(nullptr, &ms); },
-        [&] { return recmux_reader_read_frame(nullptr, buffer.data(), &size, &pts, &media, &key); },
-        [] { return recmux_reader_close(nullptr); },
-        [&] { return recmux_reader_close(&none); },
-        [&] { return recmux_reader_get_fps(reader.handle, nullptr); },
-        [&] { return recmux_reader_get_duration(reader.handle, nullptr); },
-        [&] { return recmux_reader_read_frame(reader.handle, buffer.data(), nullptr, &pts, &media, &key); },
-        [&] { return recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, nullptr, &key); },
-        [&] { return recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, &media, nullptr); },
+    const std::vector<int32_t> results = {
+        recmux_reader_is_open(nullptr),
+        recmux_reader_get_fps(nullptr, &fps),
+        recmux_reader_get_duration(nullptr, &ms),
+        recmux_reader_read_frame(nullptr, buffer.data(), &size, &pts, &media, &key),
+        recmux_reader_close(nullptr),
+        recmux_reader_close(&none),
+        recmux_reader_get_fps(reader.handle, nullptr),
+        recmux_reader_get_duration(reader.handle, nullptr),
+        recmux_reader_read_frame(reader.handle, buffer.data(), nullptr, &pts, &media, &key),
+        recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, nullptr, &key),
+        recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, &media, nullptr),
     };
-    for (const auto &call : calls)
-        EXPECT_EQ(call(), 1);
+    EXPECT_EQ(results, std::vector<int32_t>(results.size(), 1));
     EXPECT_EQ(fps + ms + size + media + key + pts, 1.5 + 2 + 3 + 4 + 5 + 6);
 
     EXPECT_EQ(recmux_reader_is_open(reader.handle), 0);
