@@ -16,18 +16,15 @@ using namespace recmux::test;
 
 constexpr uint64_t kStart = 5000000;
 
-struct Faithful {
-    const char *what;
-    std::string stream;  // name of the encoded fixture
-    std::string options;
-    int file_type;       // 2: a callback recorder told to write plain
-    std::string codec;
-    bool same_frames = true;
-};
-
 TEST(Recording, EveryCodecBecomesAFaithfulMp4)
 {
-    const Faithful cases[] = {
+    const struct {
+        const char *what;
+        std::string stream, options;  // the encoded fixture
+        int file_type;                // 2: a callback recorder told to write plain
+        std::string codec;
+        bool same_frames = true;
+    } cases[] = {
         {"H.264 plain", "h264-100.h264", kX264, 0, "h264"},
         {"H.264 fragmented", "h264-100.h264", kX264, 1, "h264"},
         {"H.264 through the callback", "h264-100.h264", kX264, 2, "h264"},
@@ -37,7 +34,7 @@ TEST(Recording, EveryCodecBecomesAFaithfulMp4)
         {"MPEG-4", "plain.m4v", "-c:v mpeg4 -bf 0 -g 25 -f m4v", 1, "mpeg4"},
     };
     TempDir dir;
-    for (const Faithful &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const Units &units = Encoded(c.stream, 100, c.options);
         ASSERT_EQ(units.size(), 100u);
