@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -197,27 +196,6 @@ TEST(OutputFailure, AFinalFileThatAppearsAndCannotBeContinuedIsLeftAlone)
     EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_SETUP), 0);
     EXPECT_EQ(outcome.accepted, 8u);
     EXPECT_EQ(ReadAll(path), "not an mp4");
-    EXPECT_FALSE(Exists(path + ".tmp"));
-}
-
-ino_t Inode(const std::string &path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
-}
-
-TEST(FileSafety, ALatin1NameIsContinuedAndReplacedByRename)
-{
-    TempDir dir;
-    const std::string path = dir.Path("cam\xe9ra.mp4");
-    ASSERT_EQ(RecordFile(path, H264(50)), 0);
-    const ino_t first = Inode(path);
-    // Holding the old file open keeps its inode from being reused by the new one.
-    FILE *old_file = std::fopen(path.c_str(), "rb");
-    ASSERT_EQ(RecordFile(path, H264(50)), 0);
-    EXPECT_NE(Inode(path), first);
-    std::fclose(old_file);
-    EXPECT_EQ(Probe(path, "nb_read_frames"), "100");
     EXPECT_FALSE(Exists(path + ".tmp"));
 }
 

@@ -2,6 +2,9 @@
 // judged by ffprobe and ffmpeg: faithful copies, continuation, and one codec
 // per recording.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -85,6 +88,12 @@ Units WithNalRefIdc(Units units, int idc)
     return units;
 }
 
+ino_t Inode(const std::string &path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
 // Each session an open and a close of the same name: the recording is continued,
 // and key frames of another codec are refused with the frames after them.
 TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
@@ -111,9 +120,13 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
     TempDir dir;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string mp4 = dir.Path(std::string(c.what) + ".mp4");
+        // Latin-1, no UTF-8: the bytes are the name, and a rename replaces the file.
+        const std::string mp4 = dir.Path(std::string(c.what) + " cam\xe9ra.mp4");
         size_t kept = 0;
+        ino_t last = 0;
         for (const auto &session : c.sessions) {
+            // Held open, the old file's inode cannot pass to the new one.
+            FILE *old_file = std::fopen(mp4.c_str(), "rb");
             recmux_writer *writer = recmux_writer_open(mp4.c_str());
             ASSERT_NE(writer, nullptr);
             if (c.init_h264) {
@@ -127,6 +140,10 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
                 pts += part.units.size() * 40000;
             }
             ASSERT_EQ(recmux_writer_close(&writer), 0);
+            EXPECT_NE(Inode(mp4), last);
+            last = Inode(mp4);
+            if (old_file)
+                std::fclose(old_file);
         }
         EXPECT_FALSE(Exists(mp4 + ".tmp"));
         EXPECT_EQ(Probe(mp4, "codec_name,r_frame_rate,nb_read_frames"),
