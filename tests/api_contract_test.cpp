@@ -15,9 +15,7 @@
 
 namespace {
 
-using recmux::test::ReadAll;
-using recmux::test::TempDir;
-using recmux::test::WriteAll;
+using namespace recmux::test;
 
 int32_t RECMUX_STDCALL Ignore(void *, int32_t, int32_t)
 {
@@ -82,7 +80,7 @@ TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
         TempDir dir;
         std::string bytes;
         for (recmux_writer *writer : {recmux_writer_open(dir.Path("cam.mp4").c_str()),
-                                      recmux_writer_open_and_set_callback(&bytes, recmux::test::AppendTo)}) {
+                                      recmux_writer_open_and_set_callback(&bytes, AppendTo)}) {
             ASSERT_NE(writer, nullptr);
             EXPECT_EQ(c.call(writer), c.result);
             EXPECT_EQ(recmux_writer_is_open(writer), 0);
@@ -144,7 +142,7 @@ TEST(WriterContract, OnlyMp4NamesOpenAndRefusedOnesTouchNoFile)
 // One second of MPEG-4 at 10 fps.
 std::string Movie()
 {
-    return recmux::test::Fixture("movie.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
+    return Fixture("movie.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
 }
 
 struct Reader {
@@ -166,8 +164,8 @@ TEST(ReaderContract, OnlyRegularMp4FilesWithKnownVideoOpen)
         EXPECT_EQ(recmux_reader_open(dir.Path(name).c_str()), nullptr) << name;
     }
     for (const std::string &path :
-         {dir.Path("missing.mp4"), std::string(), recmux::test::Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"),
-          recmux::test::Fixture("mjpeg.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 10 -c:v mjpeg")})
+         {dir.Path("missing.mp4"), std::string(), Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"),
+          Fixture("mjpeg.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 10 -c:v mjpeg")})
         EXPECT_EQ(recmux_reader_open(path.c_str()), nullptr) << path;
     EXPECT_EQ(recmux_reader_open(nullptr), nullptr);
 }
