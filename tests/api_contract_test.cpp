@@ -15,9 +15,7 @@
 
 namespace {
 
-using recmux::test::ReadAll;
-using recmux::test::TempDir;
-using recmux::test::WriteAll;
+using namespace recmux::test;
 
 int32_t RECMUX_STDCALL Ignore(void *, int32_t, int32_t)
 {
@@ -46,7 +44,6 @@ const WriterCase kWriterCases[] = {
          return recmux_writer_init_video(w, 0, 0, 0, 0) + 2 * recmux_writer_init_video(w, 1, 320, 240, 0);
      },
      2},
-    {"sample rate 999", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 999, 16); }, 1},
     {"sample rate 192001", [](recmux_writer *w) { return recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 192001, 16); }, 1},
     {"a refused rate does not count as the first",
      [](recmux_writer *w) {
@@ -83,7 +80,7 @@ TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
         TempDir dir;
         std::string bytes;
         for (recmux_writer *writer : {recmux_writer_open(dir.Path("cam.mp4").c_str()),
-                                      recmux_writer_open_and_set_callback(&bytes, recmux::test::AppendTo)}) {
+                                      recmux_writer_open_and_set_callback(&bytes, AppendTo)}) {
             ASSERT_NE(writer, nullptr);
             EXPECT_EQ(c.call(writer), c.result);
             EXPECT_EQ(recmux_writer_is_open(writer), 0);
@@ -98,26 +95,23 @@ TEST(WriterContract, EveryCallGivesItsResultAndWritesNothing)
 TEST(WriterContract, ANullHandleFailsEverywhereAndTouchesNothing)
 {
     uint64_t pts = 5;
-    const std::function<int32_t()> calls[] = {
-        [] { return recmux_writer_is_open(nullptr); },
-        [] { return recmux_writer_set_file_type(nullptr, 1); },
-        [] { return recmux_writer_set_msg_notify(nullptr, nullptr, Ignore); },
-        [] { return recmux_writer_init_video(nullptr, 0, 640, 480, 0); },
-        [] { return recmux_writer_init_audio(nullptr, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16); },
-        [] { return recmux_writer_write_video(nullptr, &kByte, 1, 1, 1); },
-        [] { return recmux_writer_write_audio(nullptr, &kByte, 1, 1); },
-        [] { return recmux_writer_write_frame(nullptr, 0, &kByte, 1, 1, 1); },
-        [] { return recmux_writer_write_frame(nullptr, 1, &kByte, 1, 1, 1); },
-        [&] { return recmux_writer_get_begin_pts(nullptr, &pts); },
-        [&] { return recmux_writer_get_end_pts(nullptr, &pts); },
-        [] { return recmux_writer_close(nullptr); },
-        [] {
-            recmux_writer *none = nullptr;
-            return recmux_writer_close(&none);
-        },
+    recmux_writer *none = nullptr;
+    const std::vector<int32_t> results = {
+        recmux_writer_is_open(nullptr),
+        recmux_writer_set_file_type(nullptr, 1),
+        recmux_writer_set_msg_notify(nullptr, nullptr, Ignore),
+        recmux_writer_init_video(nullptr, 0, 640, 480, 0),
+        recmux_writer_init_audio(nullptr, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16),
+        recmux_writer_write_video(nullptr, &kByte, 1, 1, 1),
+        recmux_writer_write_audio(nullptr, &kByte, 1, 1),
+        recmux_writer_write_frame(nullptr, 0, &kByte, 1, 1, 1),
+        recmux_writer_write_frame(nullptr, 1, &kByte, 1, 1, 1),
+        recmux_writer_get_begin_pts(nullptr, &pts),
+        recmux_writer_get_end_pts(nullptr, &pts),
+        recmux_writer_close(nullptr),
+        recmux_writer_close(&none),
     };
-    for (const auto &call : calls)
-        EXPECT_EQ(call(), 1);
+    EXPECT_EQ(results, std::vector<int32_t>(results.size(), 1));
     EXPECT_EQ(pts, 5u);
     EXPECT_EQ(recmux_writer_open_and_set_callback(&pts, nullptr), nullptr);
 }
@@ -133,11 +127,11 @@ TEST(WriterContract, OnlyMp4NamesOpenAndRefusedOnesTouchNoFile)
     }
     TempDir dir;
     std::filesystem::create_directory(dir.Path("x.mp4"));
-    for (const char *name : {"a", "a.mp3", "a.mp4.bak", "a.mp", "a.mp44", ".mp4x"})
+    for (const char *name : {"a", "a.mp3", "a.mp4.bak", "a.mp", "a.mp44", ".mp4x", "x.mp4/a"}) {
         WriteAll(dir.Path(name) + ".tmp", "stale");
-    for (const std::string &path : {dir.Path("a"), dir.Path("a.mp3"), dir.Path("a.mp4.bak"), dir.Path("a.mp"),
-                                    dir.Path("a.mp44"), dir.Path(".mp4x"), dir.Path("x.mp4/a"), std::string()})
-        EXPECT_EQ(recmux_writer_open(path.c_str()), nullptr) << path;
+        EXPECT_EQ(recmux_writer_open(dir.Path(name).c_str()), nullptr) << name;
+    }
+    EXPECT_EQ(recmux_writer_open(""), nullptr);
     EXPECT_EQ(recmux_writer_open(nullptr), nullptr);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")), {}), 7);
     EXPECT_EQ(ReadAll(dir.Path("a.tmp")), "stale");
@@ -148,7 +142,7 @@ TEST(WriterContract, OnlyMp4NamesOpenAndRefusedOnesTouchNoFile)
 // One second of MPEG-4 at 10 fps.
 std::string Movie()
 {
-    return recmux::test::Fixture("movie.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
+    return Fixture("movie.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
 }
 
 struct Reader {
@@ -156,72 +150,62 @@ struct Reader {
     ~Reader() { recmux_reader_close(&handle); }
 };
 
-TEST(ReaderContract, ANullHandleOrOutPointerFailsAndTouchesNothing)
-{
-    double fps = 1.5;
-    int32_t ms = 2, size = 3, media = 4, key = 5;
-    int64_t pts = 6;
-    uint8_t byte = 0;
-    recmux_reader *none = nullptr;
-    Reader reader;
-    ASSERT_NE(reader.handle, nullptr);
-    const std::function<int32_t()> calls[] = {
-        [] { return recmux_reader_is_open(nullptr); },
-        [&] { return recmux_reader_get_fps(nullptr, &fps); },
-        [&] { return recmux_reader_get_duration(nullptr, &ms); },
-        [&] { return recmux_reader_read_frame(nullptr, &byte, &size, &pts, &media, &key); },
-        [] { return recmux_reader_close(nullptr); },
-        [&] { return recmux_reader_close(&none); },
-        [&] { return recmux_reader_get_fps(reader.handle, nullptr); },
-        [&] { return recmux_reader_get_duration(reader.handle, nullptr); },
-        [&] { return recmux_reader_read_frame(reader.handle, &byte, nullptr, &pts, &media, &key); },
-        [&] { return recmux_reader_read_frame(reader.handle, &byte, &size, &pts, nullptr, &key); },
-        [&] { return recmux_reader_read_frame(reader.handle, &byte, &size, &pts, &media, nullptr); },
-    };
-    for (const auto &call : calls)
-        EXPECT_EQ(call(), 1);
-    EXPECT_EQ(fps + ms + size + media + key + pts, 1.5 + 2 + 3 + 4 + 5 + 6);
-    // Nothing was taken: the first packet is still the key frame.
-    std::vector<uint8_t> buffer(1 << 20);
-    size = static_cast<int32_t>(buffer.size());
-    EXPECT_EQ(recmux_reader_read_frame(reader.handle, buffer.data(), &size, nullptr, &media, &key), 0);
-    EXPECT_EQ(key, 1);
-}
-
 TEST(ReaderContract, OnlyRegularMp4FilesWithKnownVideoOpen)
 {
     TempDir dir;
     const std::string whole = ReadAll(Movie());
-    WriteAll(dir.Path("text.mp4"), "not a movie");
-    WriteAll(dir.Path("empty.mp4"), "");
-    WriteAll(dir.Path("truncated.mp4"), whole.substr(0, whole.size() / 2));
     std::string noise(65536, '\0');
     for (size_t i = 0; i < noise.size(); i++)
         noise[i] = static_cast<char>((i * 2654435761u) >> 13);
-    WriteAll(dir.Path("random.mp4"), noise);
+    for (const auto &[name, bytes] : {std::pair<std::string, std::string>{"text.mp4", "not a movie"},
+                                      {"empty.mp4", ""}, {"truncated.mp4", whole.substr(0, whole.size() / 2)},
+                                      {"random.mp4", noise}}) {
+        WriteAll(dir.Path(name), bytes);
+        EXPECT_EQ(recmux_reader_open(dir.Path(name).c_str()), nullptr) << name;
+    }
     for (const std::string &path :
-         {dir.Path("text.mp4"), dir.Path("empty.mp4"), dir.Path("truncated.mp4"), dir.Path("random.mp4"),
-          dir.Path("missing.mp4"), std::string(), recmux::test::Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"),
-          recmux::test::Fixture("mjpeg.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 10 -c:v mjpeg")})
+         {dir.Path("missing.mp4"), std::string(), Fixture("tone.mp4", "-f lavfi -i sine=d=1 -c:a aac"),
+          Fixture("mjpeg.mp4", "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 10 -c:v mjpeg")})
         EXPECT_EQ(recmux_reader_open(path.c_str()), nullptr) << path;
     EXPECT_EQ(recmux_reader_open(nullptr), nullptr);
 }
 
-TEST(ReaderContract, FramesRateDurationAndTheBufferRules)
+TEST(ReaderContract, FramesRateDurationAndTheBufferRulesAndNullArgumentsTouchNothing)
 {
     Reader reader, twin;
     ASSERT_NE(reader.handle, nullptr);
+    double fps = 1.5;
+    int32_t ms = 2, size = 3, media = 4, key = 5;
+    int64_t pts = 6;
+    recmux_reader *none = nullptr;
+    std::vector<uint8_t> buffer(1 << 20), first(1 << 20);
+    const std::vector<int32_t> results = {
+        recmux_reader_is_open(nullptr),
+        recmux_reader_get_fps(nullptr, &fps),
+        recmux_reader_get_duration(nullptr, &ms),
+        recmux_reader_read_frame(nullptr, buffer.data(), &size, &pts, &media, &key),
+        recmux_reader_close(nullptr),
+        recmux_reader_close(&none),
+        recmux_reader_get_fps(reader.handle, nullptr),
+        recmux_reader_get_duration(reader.handle, nullptr),
+        recmux_reader_read_frame(reader.handle, buffer.data(), nullptr, &pts, &media, &key),
+        recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, nullptr, &key),
+        recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, &media, nullptr),
+    };
+    EXPECT_EQ(results, std::vector<int32_t>(results.size(), 1));
+    EXPECT_EQ(fps + ms + size + media + key + pts, 1.5 + 2 + 3 + 4 + 5 + 6);
+
     EXPECT_EQ(recmux_reader_is_open(reader.handle), 0);
-    double fps = 0;
-    int32_t ms = 0;
     EXPECT_EQ(recmux_reader_get_fps(reader.handle, &fps), 0);
     EXPECT_EQ(fps, 10.0);
     EXPECT_EQ(recmux_reader_get_duration(reader.handle, &ms), 0);
     EXPECT_EQ(ms, 1000);
 
-    // Too small: 1, the size it needed, the packet gone; a null buffer holds nothing.
-    std::vector<uint8_t> buffer(1 << 20), first(1 << 20);
-    int32_t size = 16, media = -1, key = -1, needed = 1 << 20;
+    // Too small: 1, the size it needed, the packet gone (the null calls took
+    // none: the twin's first is as big); a null buffer holds nothing.
+    size = 16;
+    media = key = -1;
+    int32_t needed = 1 << 20;
     ASSERT_EQ(recmux_reader_read_frame(reader.handle, buffer.data(), &size, nullptr, &media, &key), 1);
     ASSERT_EQ(recmux_reader_read_frame(twin.handle, first.data(), &needed, nullptr, &media, &key), 0);
     EXPECT_EQ(size, needed);
@@ -234,7 +218,7 @@ TEST(ReaderContract, FramesRateDurationAndTheBufferRules)
     std::vector<uint8_t> exact(static_cast<size_t>(second));
     ASSERT_EQ(recmux_reader_read_frame(reader.handle, exact.data(), &size, nullptr, &media, &key), 0);
     int frames = 2;
-    int64_t pts = -42;
+    pts = -42;
     for (;; frames++) {
         size = static_cast<int32_t>(buffer.size());
         if (recmux_reader_read_frame(reader.handle, buffer.data(), &size, &pts, &media, &key) != 0)

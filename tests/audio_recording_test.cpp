@@ -124,20 +124,14 @@ TEST(AudioRecording, EveryAudioTypeAndRateCarriesTheTone)
     TempDir dir;
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " at " + std::to_string(c.rate) + (c.headerless ? ", headerless" : ""));
-        // The wave-form ADPCM frame holds one sample more.
-        const size_t per_frame = c.type == RECMUX_AUDIO_IMA_ADPCM_WAVE ? 321 : 320;
+        // The wave-form ADPCM frame holds one sample more; headerless, a frame's payload is half a packet.
+        const size_t per_frame = c.type == RECMUX_AUDIO_IMA_ADPCM_WAVE ? 321 : c.headerless ? 160 : 320;
         Frames frames = DeviceFrames(c.type, c.rate, per_frame);
         ASSERT_FALSE(frames.empty());
-        if (c.headerless) {
-            Frames halves;
-            for (const auto &frame : frames) {
-                halves.emplace_back(frame.begin() + 4, frame.begin() + 4 + 160);
-                halves.emplace_back(frame.begin() + 4 + 160, frame.end());
-            }
-            frames = halves;
-        }
+        for (auto &frame : frames)
+            frame.erase(frame.begin(), frame.begin() + (c.headerless ? 4 : 0));
         const std::string mp4 = dir.Path("cam" + std::to_string(&c - cases.data()) + ".mp4");
-        ASSERT_EQ(Record(mp4, c.type, c.rate, frames, per_frame / (c.rate * (c.headerless ? 2.0 : 1.0))), 0);
+        ASSERT_EQ(Record(mp4, c.type, c.rate, frames, static_cast<double>(per_frame) / c.rate), 0);
         ExpectTone(mp4, c.recorded);
     }
 }

@@ -80,16 +80,13 @@ bool Feed(DeviceAudio &audio, const Bytes &data, Received &received)
     return audio.DecodeBuffer(data.data(), static_cast<uint32_t>(data.size()), received.Sink());
 }
 
-TEST(CADecZok, AnUnknownCodeKeepsTheSelectedCodec)
+TEST(CADecZok, DecodesOnlyAFrameThatFitsTheGivenLengthAndKeepsItsCodecOnAnUnknownCode)
 {
-    CADecZok decoder;
-    decoder.Reset(RECMUX_AUDIO_G711_ALAW_ALT);
-    EXPECT_EQ(decoder.Reset(12), 0);
-    EXPECT_EQ(decoder.CodecIdentifier(), ZK_VOICE_G711_ALAW);
-}
+    CADecZok alaw;
+    alaw.Reset(RECMUX_AUDIO_G711_ALAW_ALT);
+    EXPECT_EQ(alaw.Reset(12), 0);
+    EXPECT_EQ(alaw.CodecIdentifier(), ZK_VOICE_G711_ALAW);
 
-TEST(CADecZok, DecodesOnlyAFrameThatFitsTheGivenLength)
-{
     const Bytes frame = Encode(ZK_VOICE_IMA_ADPCM, Tone(80), 80);
     Bytes longHeader = frame, padded = frame, g726(324, 0x55);
     longHeader[2] = 255;  // ADPCM would accept 255 words and read 514 bytes

@@ -15,10 +15,7 @@ namespace recmux {
 namespace {
 
 using platform::FileOps;
-using test::Exists;
-using test::ReadAll;
-using test::TempDir;
-using test::WriteAll;
+using namespace test;
 
 TEST(TextCodepage, Utf8RoundTripsAndAnythingElseFails)
 {
@@ -140,7 +137,7 @@ TEST(FinaliseRecording, Utf8NamesAreFoundMovedAndDeleted)
 TEST(IsReadableMp4Test, OnlyACompleteMp4Reads)
 {
     TempDir dir;
-    const std::string mp4 = test::Fixture("small.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
+    const std::string mp4 = Fixture("small.mp4", "-f lavfi -i testsrc=duration=1:size=160x120:rate=10 -c:v mpeg4");
     EXPECT_TRUE(IsReadableMp4(mp4.c_str()));
     const std::string whole = ReadAll(mp4);
     WriteAll(dir.Path("truncated.mp4"), whole.substr(0, whole.size() / 2));

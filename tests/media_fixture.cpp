@@ -1,6 +1,5 @@
 #include "media_fixture.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,18 +44,10 @@ std::string Fixture(const std::string &name, const std::string &args)
 const Units &Encoded(const std::string &name, int frames, const std::string &options)
 {
     static std::map<std::string, Units> made;
-    if (const auto found = made.find(name); found != made.end())
-        return found->second;
-    const std::string path = FixturePath(name);
-    return made[name] = MakeElementaryStream(path, frames, options) ? SplitAccessUnits(path) : Units{};
-}
-
-bool MakeElementaryStream(const std::string &path, int frames, const std::string &options)
-{
-    const std::string command =
-        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=25 -frames:v " +
-        std::to_string(frames) + " -pix_fmt yuv420p " + options + " '" + path + "'";
-    return std::system(command.c_str()) == 0;
+    if (!made.contains(name))
+        made[name] = SplitAccessUnits(Fixture(name, "-f lavfi -i testsrc2=size=640x360:rate=25 -frames:v " +
+                                                        std::to_string(frames) + " -pix_fmt yuv420p " + options));
+    return made[name];
 }
 
 Units SplitAccessUnits(const std::string &path)
@@ -67,12 +58,6 @@ Units SplitAccessUnits(const std::string &path)
     for (AccessUnit unit; source && source->Next(unit);)
         units.push_back(std::move(unit));
     return units;
-}
-
-void KillSelf()
-{
-    raise(SIGKILL);
-    std::abort();
 }
 
 int InChild(const std::function<int()> &work)

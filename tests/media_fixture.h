@@ -31,15 +31,12 @@ inline const Units &H264(int frames)
     return Encoded("h264-" + std::to_string(frames) + ".h264", frames, kX264);
 }
 
-bool MakeElementaryStream(const std::string &path, int frames, const std::string &options);
 // Split as the recmux tool splits its input, chosen by the file extension.
 Units SplitAccessUnits(const std::string &path);
 
 // The exit status of work run in a child process; -N when signal N ended it,
 // INT_MIN when no child could be started.
 int InChild(const std::function<int()> &work);
-// Ends the process as a crash would, with its recorders still alive.
-[[noreturn]] void KillSelf();
 
 // Standard output of a shell command; empty when it failed.
 std::string RunCommand(const std::string &command);

@@ -52,9 +52,9 @@ std::string FirstUnit(const std::string &stream)
 // FFmpeg's own reading of pic_width_in_mbs_minus1 and pic_height_in_map_units_minus1.
 std::vector<std::string> PeerSize(const std::string &sps)
 {
-    test::TempDir dir;
-    test::WriteAll(dir.Path("in.h264"), sps);
-    return test::Lines("ffmpeg -nostdin -v trace -f h264 -i '" + dir.Path("in.h264") +
+    const std::string path = test::FixturePath("written-sps.h264");
+    test::WriteAll(path, sps);
+    return test::Lines("ffmpeg -nostdin -v trace -f h264 -i '" + path +
                        "' -c copy -bsf:v trace_headers -f null - 2>&1 |"
                        " sed -n 's/.* pic_\\(width_in_mbs\\|height_in_map_units\\)_minus1 .* = //p' | head -n 2");
 }

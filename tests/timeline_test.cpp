@@ -152,19 +152,19 @@ double ReadFps(const std::string &path)
 
 struct Case {
     const char *name;
-    std::function<Feed()> feed;
+    Camera camera;
     double fps = 0;  // what the reader reports, when the camera is steady
 };
 
 const Case kCases[] = {
-    {"12.5 fps", [] { return Make(Camera{.rate = 12.5}); }, 12.5},
-    {"7.5 fps", [] { return Make(Camera{.rate = 7.5}); }, 7.5},
-    {"29.97 fps", [] { return Make(Camera{.rate = 30000.0 / 1001}); }, 29.97},
-    {"5% lost", [] { return Make(Camera{.lost = 0.05, .steady = false}); }},
-    {"night mode", [] { return Make(Camera{.later_rate = 12.5, .change = 8, .steady = false}); }},
-    {"10 s outage", [] { return Make(Camera{.seconds = 25, .outage = 8, .steady = false}); }},
-    {"5 ms jitter", [] { return Make(Camera{.jitter_us = 5000}); }},
-    {"no timestamps", [] { return Make(Camera{.untimed = true}); }},
+    {"12.5 fps", {.rate = 12.5}, 12.5},
+    {"7.5 fps", {.rate = 7.5}, 7.5},
+    {"29.97 fps", {.rate = 30000.0 / 1001}, 29.97},
+    {"5% lost", {.lost = 0.05, .steady = false}},
+    {"night mode", {.later_rate = 12.5, .change = 8, .steady = false}},
+    {"10 s outage", {.seconds = 25, .outage = 8, .steady = false}},
+    {"5 ms jitter", {.jitter_us = 5000}},
+    {"no timestamps", {.untimed = true}},
 };
 
 TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
@@ -176,7 +176,7 @@ TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
         for (int file_type : {0, 1}) {
             SCOPED_TRACE(std::string(c.name) + (file_type ? ", fragmented" : ", plain"));
             const std::string mp4 = dir.Path("cam" + std::to_string(recording++) + ".mp4");
-            const Feed feed = c.feed();
+            const Feed feed = Make(c.camera);
             ASSERT_TRUE(Record(recmux_writer_open(mp4.c_str()), file_type, feed));
             ExpectCameraTime(feed, mp4);
             EXPECT_NEAR(c.fps > 0 ? ReadFps(mp4) : 0, c.fps, 0.01);
@@ -209,8 +209,7 @@ TEST(Timeline, TheFirstFragmentLeavesWithinTwoSecondsWithTheLateDescribedSound)
     EXPECT_LE(first_fragment_at, 50u);
     TempDir dir;
     WriteAll(dir.Path("live.mp4"), stream);
-    EXPECT_EQ(Lines("ffprobe -v error -of csv=p=0 -show_entries stream=codec_type '" + dir.Path("live.mp4") + "'"),
-              (std::vector<std::string>{"video", "audio"}));
+    EXPECT_EQ(Probe(dir.Path("live.mp4"), "codec_type", "1"), "audio");  // behind the video
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <recmux/recmux_reader.h>
@@ -25,28 +26,32 @@ int AcceptBytes(void *, uint8_t *, int size)
 
 struct Inside {
     recmux_writer *writer;
-    int32_t closed = -1;
+    std::vector<std::pair<int32_t, int32_t>> received;
+    int32_t open = -1, closed = -1;
 };
 
-int32_t RECMUX_STDCALL CloseFromInside(void *user, int32_t, int32_t)
+int32_t RECMUX_STDCALL CallFromInside(void *user, int32_t category, int32_t value)
 {
     auto *inside = static_cast<Inside *>(user);
-    if (inside->closed < 0)
-        inside->closed = recmux_writer_close(&inside->writer);
+    inside->received.emplace_back(category, value);
+    inside->open = recmux_writer_is_open(inside->writer);
+    inside->closed = recmux_writer_close(&inside->writer);
     return 0;
 }
 
-// It deadlocked on the recorder's own lock.
-TEST(Regressions, CloseFromInsideACallbackFailsAndLeavesTheRecorderOpen)
+// Close deadlocked on the recorder's own lock.
+TEST(Regressions, CallsFromInsideACallbackFailAndReadinessIsStillAnnounced)
 {
-    Inside inside{recmux_writer_open_and_set_callback(nullptr, AcceptBytes)};
+    Inside inside{recmux_writer_open_and_set_callback(nullptr, AcceptBytes), {}};
     recmux_writer *const writer = inside.writer;
-    ASSERT_EQ(recmux_writer_set_msg_notify(writer, &inside, CloseFromInside), 0);
+    ASSERT_EQ(recmux_writer_set_msg_notify(writer, &inside, CallFromInside), 0);
     WriteUnits(writer, H264(50));
-    EXPECT_EQ(inside.closed, 1);
+    EXPECT_EQ(inside.open + inside.closed, 2);
     EXPECT_EQ(inside.writer, writer);
     EXPECT_EQ(recmux_writer_is_open(writer), 0);
     EXPECT_EQ(recmux_writer_close(&inside.writer), 0);
+    EXPECT_EQ(inside.received, (std::vector<std::pair<int32_t, int32_t>>{
+                                   {RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY}, {RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY}}));
 }
 
 // Special files blocked the open, or were read without end.
