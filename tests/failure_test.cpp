@@ -199,24 +199,32 @@ TEST(OutputFailure, AFinalFileThatAppearsAndCannotBeContinuedIsLeftAlone)
     EXPECT_FALSE(Exists(path + ".tmp"));
 }
 
-// Planted before the output opens (the working file was once created through
-// it) or swapped in while recording.
-TEST(FileSafety, ASymlinkAtTheWorkingNameIsNeverFollowed)
+// A symlink planted before the output opens (the working file was once created
+// through it) or swapped in while recording, or a file of someone else's put there.
+TEST(FileSafety, WhatTakesTheWorkingNameIsNeverFollowedNorPublished)
 {
-    for (size_t at : {0, 30}) {
-        SCOPED_TRACE(at);
+    const struct {
+        size_t at;
+        bool link;  // else a file of someone else's moved over it
+    } cases[] = {{0, true}, {30, true}, {30, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.at);
         TempDir dir;
         const std::string victim = dir.Path("victim"), path = dir.Path("cam.mp4");
         WriteAll(victim, "precious");
         const Outcome outcome = RecordTenSeconds(recmux_writer_open(path.c_str()), [&](size_t frame) {
-            if (frame == at) {
-                std::filesystem::remove(path + ".tmp");
+            if (frame != c.at)
+                return;
+            std::filesystem::remove(path + ".tmp");
+            if (c.link)
                 std::filesystem::create_symlink(victim, path + ".tmp");
-            }
+            else
+                std::filesystem::copy_file(victim, path + ".tmp");
         });
         EXPECT_EQ(outcome.closed, 1);
         EXPECT_FALSE(Exists(path));
-        EXPECT_TRUE(std::filesystem::is_symlink(path + ".tmp"));
+        EXPECT_EQ(std::filesystem::is_symlink(path + ".tmp"), c.link);
+        EXPECT_EQ(ReadAll(path + ".tmp"), "precious");
         EXPECT_EQ(ReadAll(victim), "precious");
     }
 }
