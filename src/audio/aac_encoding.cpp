@@ -77,7 +77,8 @@ void AudioTrack::Release()
 
 bool AudioTrack::Due(int64_t video_end, AVRational time_base) const
 {
-    return !stopped_ && fifo_ && encoder_ && av_audio_fifo_size(fifo_.get()) >= encoder_->frame_size &&
+    return !stopped_ && fifo_ && encoder_ &&
+           av_audio_fifo_size(fifo_.get()) >= encoder_->frame_size &&
            av_compare_ts(video_end, time_base, static_cast<int64_t>(writtenSamples_),
                          encoder_->time_base) > 0;
 }

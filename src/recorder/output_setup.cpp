@@ -139,7 +139,7 @@ bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t heig
     return true;
 }
 
-// The encoder's failures are told by the message the caller knows them by.
+// Told as RECMUX_MSG_AUDIO: ready, or the step that failed.
 bool CMP4Writer::OpenAudioStream()
 {
     audioStream_ = FindOrAddStream(output_.get(), AV_CODEC_ID_AAC);
