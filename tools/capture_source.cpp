@@ -28,27 +28,8 @@ public:
             std::fprintf(stderr, "recmux: no memory for a packet\n");
     }
 
-    bool NextVideo(AccessUnit &unit)
-    {
-        while (video_.empty() && ReadMore()) {
-        }
-        if (video_.empty())
-            return false;
-        unit = std::move(video_.front());
-        video_.pop_front();
-        return true;
-    }
-
-    bool NextAudio(AudioFrame &frame)
-    {
-        while (audio_.empty() && ReadMore()) {
-        }
-        if (audio_.empty())
-            return false;
-        frame = std::move(audio_.front());
-        audio_.pop_front();
-        return true;
-    }
+    bool NextVideo(AccessUnit &unit) { return Take(video_, unit); }
+    bool NextAudio(AudioFrame &frame) { return Take(audio_, frame); }
 
     bool Failed() const { return failed_; }
 
@@ -61,6 +42,19 @@ public:
 
 private:
     // False once nothing more will come: the end of the file, or a failure.
+    // The next item of one view, reading on (and keeping the other view's) until there is one.
+    template <typename Item>
+    bool Take(std::deque<Item> &queue, Item &out)
+    {
+        while (queue.empty() && ReadMore()) {
+        }
+        if (queue.empty())
+            return false;
+        out = std::move(queue.front());
+        queue.pop_front();
+        return true;
+    }
+
     bool ReadMore()
     {
         if (ended_)
