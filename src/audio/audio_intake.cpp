@@ -19,6 +19,11 @@ constexpr int32_t kMaxSampleRate = 192000;
 
 // Bits per sample of the codec's payload; the fewest (G.726 at 16 kbit/s) for
 // a code of no codec, so that its playing time is never underestimated.
+int64_t QueuedSamplesLimit(int32_t rate)
+{
+    return int64_t{rate} * kFifoSeconds;
+}
+
 int BitsPerSample(int16_t codec)
 {
     switch (codec) {
@@ -55,14 +60,14 @@ bool AudioTrack::Init(int32_t audio_type, int32_t sample_rate)
 
 bool AudioTrack::Fits(uint32_t size) const
 {
-    return PlayingSamples(size) <= int64_t{sampleRate_} * kFifoSeconds;
+    return PlayingSamples(size) <= QueuedSamplesLimit(sampleRate_);
 }
 
 void AudioTrack::Queue(const uint8_t *data, uint32_t size, uint64_t pts)
 {
     if (!data && size != 0)
         return;
-    const int64_t limit = int64_t{sampleRate_} * kFifoSeconds;
+    const int64_t limit = QueuedSamplesLimit(sampleRate_);
     AVFrameInfo frame;
     frame.isKey = 1;
     frame.pts = pts;

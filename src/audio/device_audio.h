@@ -26,7 +26,6 @@ public:
     bool IsReady();
     // True when at least one block of the buffer reached the sink.
     bool DecodeBuffer(const uint8_t *data, uint32_t size, const Sink &sink);
-    const CADecZok &Decoder() const { return decoder_; }
     uint32_t CarriedBytes() const { return carried_; }
 
 private:
