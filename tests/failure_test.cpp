@@ -116,11 +116,14 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     EXPECT_EQ(recmux_writer_open(cam.c_str()), nullptr);
     EXPECT_EQ(ReadAll(cam + ".tmp"), survivor);
 
-    // A plain recording's index is written at close: its working file reads back as nothing.
+    // A plain recording's index is written at close: its working file does
+    // not read back, but is footage still, kept beside the new recording.
     ASSERT_TRUE(Exists(plain + ".tmp"));
+    const std::string plain_survivor = ReadAll(plain + ".tmp");
     ASSERT_EQ(RecordFile(plain, H264(250)), 0);
     EXPECT_FALSE(Exists(plain + ".tmp"));
     EXPECT_EQ(FrameMd5s(plain), new_frames);
+    EXPECT_EQ(ReadAll(dir.Path("plain.recovered.mp4")), plain_survivor);
 }
 
 int RefuseAfter(void *opaque, uint8_t *, int size)
@@ -158,12 +161,13 @@ TEST(OutputFailure, ARefusingCallbackOrAFullDiskStopsTheRecordingAndCloseSaysSo)
         EXPECT_FALSE(Exists(path + ".tmp"));
         const int frames = Exists(path) ? std::stoi(Probe(path, "nb_read_frames")) : 0;
         EXPECT_EQ(frames > 10 && frames < 250, type == 1) << frames;
+        // A plain file without its index is still footage: kept, never deleted.
+        EXPECT_EQ(Exists(dir.Path("cam.recovered.mp4")), type == 0);
     }
 }
 
-TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
+TEST(OutputFailure, AFolderThatMayNotBeWrittenFailsTheOpen)
 {
-    ASSERT_EQ(H264(250).size(), 250u);
     TempDir dir;
     const std::string folder = dir.Path(""), path = dir.Path("cam.mp4");
     chmod(folder.c_str(), 0755);
@@ -172,12 +176,7 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
         const bool root = geteuid() == 0;
         if (root ? setgid(65534) != 0 || setuid(65534) != 0 : chmod(folder.c_str(), 0555) != 0)
             return kSkipped;
-        recmux_writer *writer = recmux_writer_open(path.c_str());
-        if (!writer)
-            return 2;
-        const Outcome outcome = RecordTenSeconds(writer);
-        // Only the frames held until the output opens were taken.
-        return outcome.accepted > 25 ? 3 : Told(outcome, RECMUX_MSG_OUTPUT_SETUP);
+        return recmux_writer_open(path.c_str()) == nullptr ? 0 : 2;
     });
     chmod(folder.c_str(), 0700);
     if (result == kSkipped)
@@ -185,22 +184,50 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenIsToldWhenTheOutputOpens)
     EXPECT_EQ(result, 0);
 }
 
-TEST(OutputFailure, AFinalFileThatAppearsAndCannotBeContinuedIsLeftAlone)
+// Close replaces only what the final name held at open; a file put there
+// meanwhile is kept, and so is the recording, beside it.
+TEST(OutputFailure, AFinalFilePutThereWhileRecordingIsKeptAndSoIsTheRecording)
 {
     TempDir dir;
     const std::string path = dir.Path("cam.mp4");
     recmux_writer *writer = recmux_writer_open(path.c_str());
-    // Appears while the frames are held back, before the output opens at frame 9.
     WriteAll(path, "not an mp4");
     const Outcome outcome = RecordTenSeconds(writer);
-    EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_SETUP), 0);
-    EXPECT_EQ(outcome.accepted, 8u);
+    EXPECT_EQ(outcome.messages, std::vector<int>{RECMUX_MSG_OUTPUT_NAME_TAKEN});
+    EXPECT_EQ(outcome.accepted, 250u);
+    EXPECT_EQ(outcome.closed, 1);
     EXPECT_EQ(ReadAll(path), "not an mp4");
     EXPECT_FALSE(Exists(path + ".tmp"));
+    EXPECT_EQ(FrameMd5s(dir.Path("cam.recovered.mp4")), FrameMd5s(FixturePath("h264-250.h264")));
 }
 
-// A symlink planted before the output opens (the working file was once created
-// through it) or swapped in while recording, or a file of someone else's put there.
+// While a recorder lives its name is its own, whoever else asks for it.
+TEST(FileSafety, ASecondRecorderOnALiveNameIsRefusedAndTouchesNothing)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    for (bool fragmented : {false, true}) {
+        SCOPED_TRACE(fragmented);
+        TempDir dir;
+        const std::string path = dir.Path("cam.mp4");
+        recmux_writer *first = recmux_writer_open(path.c_str());
+        recmux_writer_set_file_type(first, fragmented);
+        const Outcome outcome = RecordTenSeconds(first, [&](size_t i) {
+            if (i == 100) {
+                EXPECT_EQ(recmux_writer_open(path.c_str()), nullptr);
+                EXPECT_EQ(InChild([&] { return recmux_writer_open(path.c_str()) ? 1 : 0; }), 0);
+            }
+        });
+        EXPECT_EQ(outcome.closed, 0);
+        EXPECT_EQ(FrameMd5s(path), FrameMd5s(FixturePath("h264-250.h264")));
+        // Once closed, the name is free again: the next recorder continues it.
+        recmux_writer *next = recmux_writer_open(path.c_str());
+        EXPECT_NE(next, nullptr);
+        recmux_writer_close(&next);
+    }
+}
+
+// A symlink planted before the output opens or swapped in while recording, or
+// a file of someone else's put there.
 TEST(FileSafety, WhatTakesTheWorkingNameIsNeverFollowedNorPublished)
 {
     const struct {
@@ -221,7 +248,9 @@ TEST(FileSafety, WhatTakesTheWorkingNameIsNeverFollowedNorPublished)
             else
                 std::filesystem::copy_file(victim, path + ".tmp");
         });
-        EXPECT_EQ(outcome.closed, 1);
+        // Told at the next frame: nothing written after it could be published.
+        EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_WRITE), 0);
+        EXPECT_EQ(outcome.accepted, c.at + 1);
         EXPECT_FALSE(Exists(path));
         EXPECT_EQ(std::filesystem::is_symlink(path + ".tmp"), c.link);
         EXPECT_EQ(ReadAll(path + ".tmp"), "precious");

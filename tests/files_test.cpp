@@ -8,6 +8,7 @@
 #include "media_fixture.h"
 #include "platform/file_ops.h"
 #include "platform/text_codepage.h"
+#include "recorder/CMP4Writer.h"
 #include "recorder/recording_files.h"
 #include "test_files.h"
 
@@ -132,6 +133,38 @@ TEST(FinaliseRecording, Utf8NamesAreFoundMovedAndDeleted)
     EXPECT_TRUE(DeleteRecordingFile(ops, final_path.c_str()));
     EXPECT_FALSE(Exists(final_path));
     EXPECT_FALSE(DeleteRecordingFile(ops, final_path.c_str()));
+}
+
+// A power cut after close finds the recording whole under its name: the file
+// reaches the disk before the rename, and the rename before close returns. A
+// fragmented one also syncs while it records.
+TEST(Durability, TheFileIsSyncedBeforeItsRenameAndTheFolderAfter)
+{
+    for (int32_t file_type : {0, 1}) {
+        SCOPED_TRACE(file_type);
+        TempDir dir;
+        const std::string path = dir.Path("cam.mp4");
+        FileOps ops = platform::SystemFileOps();
+        ops.sync_file = [](int fd) { return g_calls.push_back("sync"), platform::SystemFileOps().sync_file(fd); };
+        ops.sync_folder = [](const char *p) { return g_calls.push_back("sync folder"), platform::SystemFileOps().sync_folder(p); };
+        ops.rename_wide = [](const wchar_t *from, const wchar_t *to) {
+            return g_calls.push_back("rename"), platform::SystemFileOps().rename_wide(from, to);
+        };
+        g_calls.clear();
+        CMP4Writer writer(ops);
+        ASSERT_TRUE(writer.Open(path.c_str()));
+        writer.SetFileType(file_type);
+        for (size_t i = 0; i < H264(50).size(); i++)
+            writer.WriteVideo(H264(50)[i].bytes.data(), static_cast<uint32_t>(H264(50)[i].bytes.size()),
+                              1000000 + i * 40000, H264(50)[i].key);
+        const std::vector<std::string> while_recording = g_calls;
+        ASSERT_TRUE(writer.Close());
+        EXPECT_TRUE(writer.Kept());
+        EXPECT_EQ(while_recording, file_type ? std::vector<std::string>{"sync"} : std::vector<std::string>{});
+        g_calls.erase(g_calls.begin(), g_calls.begin() + static_cast<long>(while_recording.size()));
+        EXPECT_EQ(g_calls, (std::vector<std::string>{"sync", "rename", "sync folder"}));
+        EXPECT_EQ(FrameMd5s(path).size(), 50u);
+    }
 }
 
 TEST(IsReadableMp4Test, OnlyACompleteMp4Reads)

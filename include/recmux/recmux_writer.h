@@ -93,10 +93,15 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
                                        * is refused and close returns 1. Values: */
 #define RECMUX_MSG_OUTPUT_SETUP 0     /*   the file could not be created or its header written, or
                                        *   the recording under the final name not continued */
-#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write failed: the disk is full, the file system
-                                       *   refused, or the write callback returned an error */
-#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file could not be finished (it does
-                                       *   not read back) or take the final name */
+#define RECMUX_MSG_OUTPUT_WRITE 1     /*   a write or sync failed: the disk is full, the file
+                                       *   system refused, the working file was removed or
+                                       *   replaced, or the write callback returned an error */
+#define RECMUX_MSG_OUTPUT_FINISH 2    /*   at close: the file does not read back (it is kept as
+                                       *   NAME.recovered.mp4, see recmux_writer_open) or could
+                                       *   not take the final name (it stays as NAME.mp4.tmp) */
+#define RECMUX_MSG_OUTPUT_NAME_TAKEN 3 /*  at close: NAME.mp4 is not the file that was there at
+                                       *   open (or none was): that file is kept, the recording
+                                       *   is kept as NAME.recovered.mp4 */
 
 /* Receives the MP4 byte stream of a callback recorder, buf_size bytes at buf.
  * buf belongs to the library and is valid only during the call. Return
@@ -113,21 +118,27 @@ typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, in
 /* Opens a recorder writing to a file.
  *
  * path must end in ".mp4" (any case); its bytes are the name, UTF-8 or not.
- * The recording goes to path + ".tmp", created when the output opens, never
- * over a file or through a symlink, and replaces path by a rename at
- * recmux_writer_close. When path holds a recording already, it is continued:
- * its packets are copied into the new file here, and the new frames follow
- * them. A recording that a crash left at path + ".tmp" is kept: it becomes
- * path and is continued, or, when path exists too, it is moved beside it as
- * NAME.recovered.mp4 (NAME.recovered-2.mp4, ...; nothing is replaced); a
- * stale working file that does not read back is removed.
+ * The recording goes to path + ".tmp", created here, never over a file or
+ * through a symlink, and replaces path by a rename at recmux_writer_close.
+ * While the recorder lives, that working file is locked: no other recorder,
+ * in this process or another, opens path (the lock dies with the process;
+ * readers may still read the file). When path holds a recording already, it
+ * is continued: its packets are copied into the new file here, and the new
+ * frames follow them. A working file that a crash left is kept: one that
+ * reads back as a recording becomes path and is continued, or, when path
+ * exists too, is moved beside it as NAME.recovered.mp4 (NAME.recovered-2.mp4,
+ * ...: the first name no file has; nothing is replaced); one that holds
+ * frames but does not read back is moved there too; only one without a
+ * frame is deleted. This recovery runs before a message callback can be set,
+ * and sends no message.
  *
  * Returns a new recorder, or NULL when path is NULL, does not end in ".mp4",
  * path or path + ".tmp" is there but not a regular file (a FIFO, device,
- * directory, or a symlink at the working name), the output cannot be set up,
- * path exists but is not an H.264, H.265 or MPEG-4 recording that can be
- * continued (the file is then left as it is), or a crash survivor can be
- * moved to no name. */
+ * directory, or a symlink at the working name), another recorder holds path,
+ * the working file cannot be created, path exists but is not an H.264, H.265
+ * or MPEG-4 recording that can be continued whole (the file is then left as
+ * it is, and so when the copy fails, on a full disk say), or a crash survivor
+ * can be moved to no name. */
 RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open(const char *path);
 
 /* Opens a recorder that hands fragmented MP4 to write instead of a file.
@@ -143,8 +154,8 @@ RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open_and_set_callback(
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_is_open(recmux_writer *writer);
 
 /* type 1 makes a fragmented MP4 (each finished fragment reaches the file at
- * once, so a crash keeps everything up to the last one); anything else a plain
- * MP4. It takes effect only before the output is set up, which happens with
+ * once and the disk within a second, so a crash keeps everything up to the
+ * last one); anything else a plain MP4. It takes effect only before the output is set up, which happens with
  * the first frames; a callback recorder is always fragmented. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_file_type(recmux_writer *writer, int32_t type);
 
@@ -183,10 +194,12 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * before the first key frame (or a first key frame whose picture size cannot
  * be read), for a key frame of another codec than the recording's and the
  * frames after it up to a key frame of the recording's codec, for NULL data
- * with a size, a size above INT32_MAX, a frame beyond the 16 MiB held while the
- * output is not open, and once the output failed for good
+ * with a size, a size above INT32_MAX, and once the output failed for good
  * (RECMUX_MSG_OUTPUT_FAILED): from the call that found it out, every frame is
- * refused and nothing more is queued. The frame's time in the file is pts
+ * refused and nothing more is queued. The video stream is set up at the first
+ * key frame: one it cannot be set up for (a size the file cannot describe) is
+ * refused, told once by RECMUX_MSG_VIDEO with the reason and then
+ * RECMUX_MSG_OUTPUT_FAILED, and the set-up is not tried again. The frame's time in the file is pts
  * relative to the first frame's, with arrival jitter taken out (README, "Time"). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
@@ -216,19 +229,21 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_begin_pts(recmux_writer *write
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_get_end_pts(recmux_writer *writer, uint64_t *pts);
 
 /* Writes what is still queued, finishes the MP4, destroys the recorder and sets
- * *writer to NULL. A file recording replaces the file at its path only if it
- * holds video and reads back as MP4; otherwise it is deleted and an older file
- * stays as it was.
+ * *writer to NULL. A file recording reaches stable storage, then replaces the
+ * file at its path in one rename, and the folder is synced. Only a recording
+ * without a video frame is deleted: one that does not read back, or whose
+ * path holds a file that was not there at open (someone put it there), is
+ * kept as NAME.recovered.mp4 (see recmux_writer_open) and the file at path
+ * stays as it is.
  *
- * Returns 0 when the recording was kept whole (or held no video, and so left
- * nothing). Returns 1, and still destroys the recorder and sets *writer to
- * NULL, when the recording was lost or cut short: the output failed for good
- * (RECMUX_MSG_OUTPUT_FAILED) or frames given could not be written. What reached
- * the disk of a fragmented file recording is kept under the final name if it
- * reads back; a plain one is lost (its index is written at close), and an
- * older file stays as it was. Returns 1, destroying nothing and leaving
- * *writer as it is, when writer or *writer is NULL or when called from a
- * callback of this recorder. */
+ * Returns 0 when the recording was kept whole under path (or held no video,
+ * and so left nothing). Returns 1, and still destroys the recorder and sets
+ * *writer to NULL, when the recording was lost, cut short or kept under
+ * another name: the output failed for good (RECMUX_MSG_OUTPUT_FAILED tells
+ * why) or frames given could not be written. What reached the disk of a
+ * fragmented file recording is kept under the final name if it reads back.
+ * Returns 1, destroying nothing and leaving *writer as it is, when writer or
+ * *writer is NULL or when called from a callback of this recorder. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_close(recmux_writer **writer);
 
 #ifdef __cplusplus

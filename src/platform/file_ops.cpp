@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -119,6 +120,24 @@ bool CopyReplace(const char *from, const char *to)
     return ok;
 }
 
+// A file system that keeps nothing to sync says EINVAL: there is nothing to lose.
+bool SyncFile(int fd)
+{
+    return fsync(fd) == 0 || errno == EINVAL;
+}
+
+bool SyncFolder(const char *path)
+{
+    const char *slash = std::strrchr(path, '/');
+    const std::string folder = !slash ? "." : slash == path ? "/" : std::string(path, slash);
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
 }  // namespace
 
 const FileOps &SystemFileOps()
@@ -126,6 +145,7 @@ const FileOps &SystemFileOps()
     static const FileOps ops = {
         ExistsNarrow, ExistsWide,   DeleteNarrow,   DeleteWide,
         RenameNarrow, RenameWide,   MoveKeepTarget, CopyReplace,
+        SyncFile,     SyncFolder,
     };
     return ops;
 }

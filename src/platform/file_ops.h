@@ -16,6 +16,10 @@ struct FileOps {
     bool (*move_keep_target)(const char *from, const char *to);
     // Replaces an existing target.
     bool (*copy_replace)(const char *from, const char *to);
+    // What was written to the file reaches stable storage.
+    bool (*sync_file)(int fd);
+    // The names in the folder that holds path reach stable storage.
+    bool (*sync_folder)(const char *path);
 };
 
 const FileOps &SystemFileOps();

@@ -1,12 +1,35 @@
 #include "platform/regular_files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
+#include "platform/file_ops.h"
+
 namespace recmux::platform {
+namespace {
+
+// Name and lock a new file a few times before giving up on a name held by
+// leftovers of a crashed process.
+constexpr int kCreateAttempts = 8;
+
+FileIdentity Identity(const struct stat &info)
+{
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+// A name beside path that no other opener uses: this process and a count.
+std::string PrivateName(const char *path)
+{
+    static std::atomic<unsigned> count{0};
+    return std::string(path) + "." + std::to_string(getpid()) + "-" + std::to_string(count++);
+}
+
+}  // namespace
 
 UniqueFd::~UniqueFd()
 {
@@ -14,22 +37,72 @@ UniqueFd::~UniqueFd()
         close(fd_);
 }
 
+UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
 std::string UniqueFd::Path() const
 {
     return "/proc/self/fd/" + std::to_string(fd_);
 }
 
-int CreateExclusive(const char *path, FileIdentity &identity)
+UniqueFd CreateLocked(const char *path, FileIdentity &identity)
 {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0) {
-        if (fd >= 0)
-            close(fd);
-        return -1;
+    for (int attempt = 0; attempt < kCreateAttempts; attempt++) {
+        const std::string name = PrivateName(path);
+        UniqueFd file(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!file) {
+            if (errno == EEXIST)
+                continue;
+            return {};
+        }
+        struct stat info;
+        const bool named = flock(file.Get(), LOCK_EX | LOCK_NB) == 0 &&
+                           fstat(file.Get(), &info) == 0 &&
+                           SystemFileOps().move_keep_target(name.c_str(), path);
+        if (!named) {
+            unlink(name.c_str());
+            return {};
+        }
+        identity = Identity(info);
+        return file;
     }
-    identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-    return fd;
+    return {};
+}
+
+LockStatus LockExisting(const char *path, UniqueFd &locked)
+{
+    constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    UniqueFd file(open(path, O_RDWR | kFlags));
+    if (!file && errno == EACCES)
+        file = UniqueFd(open(path, O_RDONLY | kFlags));
+    if (!file)
+        return errno == ENOENT ? LockStatus::Absent : LockStatus::Failed;
+    struct stat info;
+    if (fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return LockStatus::Failed;
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? LockStatus::Busy : LockStatus::Failed;
+    // Locked too late: the name went to another file meanwhile.
+    if (!IsSameFile(path, Identity(info)))
+        return LockStatus::Failed;
+    locked = std::move(file);
+    return LockStatus::Locked;
+}
+
+std::optional<FileIdentity> IdentityOf(const char *path)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return std::nullopt;
+    return Identity(info);
 }
 
 int OpenRegular(const char *path)
@@ -46,9 +119,10 @@ int OpenRegular(const char *path)
 bool IsSameFile(const char *path, const FileIdentity &identity)
 {
     struct stat info;
-    return lstat(path, &info) == 0 && S_ISREG(info.st_mode) &&
-           static_cast<uint64_t>(info.st_dev) == identity.device &&
-           static_cast<uint64_t>(info.st_ino) == identity.inode;
+    if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const FileIdentity found = Identity(info);
+    return found.device == identity.device && found.inode == identity.inode;
 }
 
 bool AbsentOrRegular(const char *path, bool follow)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace recmux::platform {
@@ -17,20 +18,32 @@ struct FileIdentity {
 // One owner for a descriptor.
 class UniqueFd {
 public:
+    UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd();
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
+    UniqueFd(UniqueFd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    UniqueFd &operator=(UniqueFd &&other) noexcept;
     explicit operator bool() const { return fd_ >= 0; }
+    int Get() const { return fd_; }
     // The name FFmpeg opens this very file by.
     std::string Path() const;
 
 private:
-    int fd_;
+    int fd_ = -1;
 };
 
-// Creates path for writing, failing when any file or symlink has the name.
-int CreateExclusive(const char *path, FileIdentity &identity);
+// One recorder per name: its working file is locked for as long as the
+// descriptor is open, in this process or any other, and no longer than the
+// process lives. The lock is advisory: readers still read the file.
+enum class LockStatus { Locked, Busy, Absent, Failed };
+// Creates path, failing when any file or symlink has the name. The file gets
+// its name only once it is locked, so no other opener ever finds it unlocked.
+UniqueFd CreateLocked(const char *path, FileIdentity &identity);
+// Locks the regular file that path names itself (not through a symlink).
+// Busy: another recorder holds it.
+LockStatus LockExisting(const char *path, UniqueFd &locked);
+// The file that path names itself; none when nothing has the name.
+std::optional<FileIdentity> IdentityOf(const char *path);
 // A regular file opened for reading without blocking on a FIFO; -1 for anything else.
 int OpenRegular(const char *path);
 // Whether path names, itself and not through a symlink, the file of identity.

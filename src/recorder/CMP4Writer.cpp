@@ -4,7 +4,6 @@
 
 #include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
-#include "recorder/recovery.h"
 
 namespace recmux {
 namespace {
@@ -35,27 +34,24 @@ bool CMP4Writer::Open(const char *path)
     beginPts_ = 0;
     endPts_ = 0;
     finalPath_ = path;
-    const std::string working = finalPath_ + ".tmp";
+    workingPath_ = finalPath_ + ".tmp";
     // A FIFO would block every read, a directory or device take no recording,
     // and a symlink at the working name could redirect it: refused at once.
     if (!platform::AbsentOrRegular(path, true) ||
-        !platform::AbsentOrRegular(working.c_str(), false))
-        return false;
-    // A crash survivor moved to the final name is continued below, like any recording.
-    if (!ClearWorkingName(files_, working, finalPath_))
+        !platform::AbsentOrRegular(workingPath_.c_str(), false) || !ClaimName(path))
         return false;
 
     AVFormatContext *output = nullptr;
-    avformat_alloc_output_context2(&output, nullptr, "mp4", working.c_str());
-    if (!output)
-        return false;
+    avformat_alloc_output_context2(&output, nullptr, "mp4", workingPath_.c_str());
     output_.reset(output);
-    if (!FileExists(files_, path) || OpenOutputFromExisting(path) || !setupClosed_)
+    // An old recording that cannot be continued whole would take frames that
+    // could never be written: this recorder is not handed out, the old file stays.
+    if (output_ && (!finalAtOpen_ || (OpenOutputFromExisting(path) && !outputFailed_)))
         return true;
-    // The old recording cannot be continued: frames given to this recorder
-    // could never be written, so it is not handed out. The old file stays.
     output_.reset();
-    DeleteRecordingFile(files_, working.c_str());
+    if (platform::IsSameFile(workingPath_.c_str(), workingFile_))
+        DeleteRecordingFile(files_, workingPath_.c_str());
+    workingFd_ = {};
     return false;
 }
 
@@ -101,8 +97,7 @@ bool CMP4Writer::Close()
     CallLock::Guard guard(callLock_);
     if (!guard || !output_)
         return false;
-    // A callback output has no url: it is never finalised.
-    const std::string working = output_->url ? output_->url : "";
+    const bool file_output = !IsCallbackOutput();
     const bool fragmented = IsFragmented();
     // Frames that could not be written are a recording lost.
     if (!EnsureOutputOpen() && video_.Queued() != 0)
@@ -119,27 +114,13 @@ bool CMP4Writer::Close()
     audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
-    if (!working.empty() && fragmented && finished &&
-        platform::IsSameFile(working.c_str(), workingFile_))
-        FinishFragmentedFile(working.c_str());
-    if (!working.empty() && !FinaliseFile(working))
-        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
+    if (file_output && fragmented && finished &&
+        platform::IsSameFile(workingPath_.c_str(), workingFile_))
+        FinishFragmentedFile(workingPath_.c_str());
+    if (file_output)
+        FinaliseFile();
+    workingFd_ = {};
     return true;
-}
-
-// A recording without a single video frame is not published: a track-less file
-// under the final name could never be continued. What a failed output left is
-// published when it reads back (a fragmented file up to its last fragment).
-bool CMP4Writer::FinaliseFile(const std::string &working)
-{
-    // Whatever has taken the working name since is not ours to publish or delete.
-    if (!platform::IsSameFile(working.c_str(), workingFile_))
-        return videoFrameCount_ == 0;
-    if (videoFrameCount_ > 0 && IsReadableMp4(working.c_str()))
-        return FinaliseRecording(files_, working.c_str(), finalPath_.c_str()) == 0;
-    DeleteRecordingFile(files_, working.c_str());
-    // Video written that does not read back is a recording lost.
-    return videoFrameCount_ == 0;
 }
 
 void CMP4Writer::MarkOutputFailed(int32_t reason)
@@ -231,8 +212,13 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
         return false;
     if ((!data && size != 0) || size > INT32_MAX)
         return false;
+    CheckWorkingFile();
+    if (outputFailed_)
+        return false;
     const bool first_key_frame = video_.WaitingForKey();
     if (!video_.Accept(data, size, pts, key, headerWritten_))
+        return false;
+    if (first_key_frame && !DescribeVideoStream())
         return false;
     if (first_key_frame && beginPts_ == 0) {
         beginPts_ = pts;

@@ -3,6 +3,7 @@
 // frames with the audio track's packets.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,6 +52,7 @@ private:
 
     // output_setup.cpp: streams, header, working file.
     bool EnsureOutputOpen();
+    bool DescribeVideoStream();
     bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
     bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
     bool OpenAudioStream();
@@ -79,7 +81,13 @@ private:
     std::optional<int64_t> AudioFileTime(uint64_t pts) const override;
     void DrainVideoQueue();
 
-    bool FinaliseFile(const std::string &working);
+    // recording_publish.cpp: the working file under its name, or beside it.
+    bool ClaimName(const char *path);
+    bool FinaliseFile();
+    bool KeepAside(int32_t reason);
+    bool FinalFileReplaced() const;
+    void SyncWhenDue();
+    void CheckWorkingFile();
 
     const platform::FileOps &files_;
     CallLock callLock_;
@@ -101,7 +109,13 @@ private:
     int32_t fileType_ = 0;
     AvBufferPtr ioBuffer_;
     std::string finalPath_;
+    std::string workingPath_;
+    // Open and locked from open until the recording has its name: the name is ours meanwhile.
+    platform::UniqueFd workingFd_;
     platform::FileIdentity workingFile_;
+    // What the final name held at open: close replaces only that.
+    std::optional<platform::FileIdentity> finalAtOpen_;
+    std::chrono::steady_clock::time_point lastSync_;
 
     // The file time of the last video packet, in the timeline's ticks.
     int64_t lastVideoTicks_ = -1;

@@ -137,9 +137,10 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
             } else if (media_type == 1 && audio_.WriteCopiedPacket(data, size)) {
                 Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audio_.WrittenSamples()));
             }
-            return true;
+            return !outputFailed_;
         });
-    if (!copied)
+    // A copy cut short (a full disk) would replace the old recording by a part of it.
+    if (!copied || outputFailed_)
         return false;
     video_.Timeline().StartAt(end_ticks);
     audio_.ContinueAt(end_ticks, FrameTimeline::kTimeBase);

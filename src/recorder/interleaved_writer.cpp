@@ -47,6 +47,8 @@ bool CMP4Writer::WriteInterleaved()
                              frame.isKey))
             written++;
     }
+    if (written > 0)
+        SyncWhenDue();
     return written > 0;
 }
 

@@ -60,15 +60,32 @@ AVStream *FindOrAddStream(AVFormatContext *output, AVCodecID codec_id)
 
 }  // namespace
 
+// Tried once, and only with a key frame to start from: a set-up that failed
+// would fail again, and announce it on every frame.
 bool CMP4Writer::EnsureOutputOpen()
 {
-    if (!headerWritten_)
-        headerWritten_ = OpenOutput(video_.Codec(), video_.Width(), video_.Height(),
-                                    video_.Timeline().FrameRate());
-    // A header tried and failed is never tried again.
-    if (!headerWritten_ && setupClosed_)
+    if (headerWritten_ || setupClosed_ || video_.WaitingForKey())
+        return headerWritten_;
+    headerWritten_ = OpenOutput(video_.Codec(), video_.Width(), video_.Height(),
+                                video_.Timeline().FrameRate());
+    if (!headerWritten_) {
+        setupClosed_ = true;
         MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
+    }
     return headerWritten_;
+}
+
+// At the first key frame, so that one the file cannot describe is refused
+// when it is given, not a second later with the frames held behind it.
+bool CMP4Writer::DescribeVideoStream()
+{
+    const AVCodecID codec_id = VideoCodecId(video_.Codec());
+    if (codec_id == AV_CODEC_ID_NONE || videoCodecContext_ ||
+        OpenVideoStream(codec_id, video_.Width(), video_.Height(), video_.Timeline().FrameRate()))
+        return true;
+    setupClosed_ = true;
+    MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
+    return false;
 }
 
 bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate)
@@ -80,10 +97,12 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
     if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
         !OpenVideoStream(codec_id, width, height, rate))
         return false;
+    // Described at the first key frame, before the rate was known.
+    if (videoStream_)
+        videoStream_->avg_frame_rate = rate;
     // A track that never gets a sample would make players wait for it; a
     // continued recording keeps one for the old sound and any new sound.
-    const bool continuing = !IsCallbackOutput() && FileExists(files_, finalPath_.c_str());
-    if ((audio_.Initialised() || continuing) && !audio_.IsOpen()) {
+    if ((audio_.Initialised() || finalAtOpen_) && !audio_.IsOpen()) {
         if (!OpenAudioStream())
             return false;
     } else if (!audio_.IsOpen()) {
@@ -224,16 +243,9 @@ int CMP4Writer::WriteHeader()
 
 bool CMP4Writer::OpenFile()
 {
-    // Only a final file that reads back can be continued: learn that before a
-    // header is written, since a header is written only once.
-    const bool continuing = FileExists(files_, finalPath_.c_str());
-    if (continuing && !IsReadableMp4(finalPath_.c_str())) {
-        setupClosed_ = true;
-        return false;
-    }
-    // Created here, never over a file or through a symlink someone put in its place.
-    const platform::UniqueFd file(platform::CreateExclusive(output_->url, workingFile_));
-    if (!file || avio_open(&output_->pb, file.Path().c_str(), AVIO_FLAG_WRITE) < 0) {
+    // The working file was made at open; whatever has its name now is not ours.
+    if (!platform::IsSameFile(output_->url, workingFile_) ||
+        avio_open(&output_->pb, workingFd_.Path().c_str(), AVIO_FLAG_WRITE) < 0) {
         setupClosed_ = true;
         CloseOutputIo();
         return false;
@@ -244,10 +256,9 @@ bool CMP4Writer::OpenFile()
             platform::PrintLog("=================== CMP4Writer::OpenFile() Error occurred when "
                                "opening output file ==============\n");
         CloseOutputIo();
-        DeleteRecordingFile(files_, output_->url);
         return false;
     }
-    if (continuing && !ContinueRecording(finalPath_.c_str())) {
+    if (finalAtOpen_ && !ContinueRecording(finalPath_.c_str())) {
         CloseOutputIo();
         return false;
     }

@@ -1,5 +1,7 @@
 #include "recorder/recovery.h"
 
+#include <filesystem>
+
 #include "platform/text_codepage.h"
 #include "reader/CMP4Reader.h"
 #include "recorder/recording_files.h"
@@ -23,6 +25,13 @@ std::string RecoveredName(const std::string &final_path, int n)
         name += std::to_string(n);
     }
     return name + extension;
+}
+
+// Empty, or read back without a video packet: what a recording leaves before its first frame.
+bool HoldsNothing(const char *path)
+{
+    std::error_code error;
+    return std::filesystem::file_size(path, error) == 0 || IsReadableMp4(path);
 }
 
 }  // namespace
@@ -53,23 +62,33 @@ bool HoldsRecordedVideo(const char *path)
     }
 }
 
+// Moves that never replace: neither the survivor nor a file it meets is lost.
+bool MoveAside(const platform::FileOps &files, const std::string &from,
+               const std::string &final_path)
+{
+    for (int n = 1; n <= kRecoveredNames; n++) {
+        if (files.move_keep_target(from.c_str(), RecoveredName(final_path, n).c_str())) {
+            files.sync_folder(final_path.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ClearWorkingName(const platform::FileOps &files, const std::string &working,
                       const std::string &final_path)
 {
-    if (!FileExists(files, working.c_str()))
+    if (HoldsRecordedVideo(working.c_str())) {
+        if (!files.move_keep_target(working.c_str(), final_path.c_str()))
+            return MoveAside(files, working, final_path);
+        files.sync_folder(final_path.c_str());
         return true;
-    if (!HoldsRecordedVideo(working.c_str())) {
+    }
+    if (HoldsNothing(working.c_str())) {
         DeleteRecordingFile(files, working.c_str());
         return true;
     }
-    // Moves that never replace: neither the survivor nor a file it meets is lost.
-    if (files.move_keep_target(working.c_str(), final_path.c_str()))
-        return true;
-    for (int n = 1; n <= kRecoveredNames; n++) {
-        if (files.move_keep_target(working.c_str(), RecoveredName(final_path, n).c_str()))
-            return true;
-    }
-    return false;
+    return MoveAside(files, working, final_path);
 }
 
 }  // namespace recmux

@@ -175,4 +175,30 @@ TEST(Regressions, VideoHeldBeforeTheOutputOpensIsBoundedAndOnlyThen)
     EXPECT_EQ(Probe(dir.Path("held.mp4"), "nb_read_frames"), "19");
 }
 
+using Messages = std::vector<std::pair<int32_t, int32_t>>;
+
+int32_t RECMUX_STDCALL Collect(void *user, int32_t category, int32_t value)
+{
+    static_cast<Messages *>(user)->emplace_back(category, value);
+    return 0;
+}
+
+// A size the stream cannot be described with was accepted, every frame then
+// lost, and the failed set-up announced again on each.
+TEST(Regressions, AKeyFrameTheFileCannotTakeIsRefusedAndToldOnce)
+{
+    TempDir dir;
+    const std::string path = dir.Path("wide.mp4");
+    Messages received;
+    recmux_writer *writer = recmux_writer_open(path.c_str());
+    recmux_writer_set_msg_notify(writer, &received, Collect);
+    recmux_writer_init_video(writer, 0, 16400, 16, 0);
+    EXPECT_EQ(WriteUnits(writer, H264(50)), 0u);
+    EXPECT_EQ(received, (Messages{{RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_CODEC_OPEN},
+                                  {RECMUX_MSG_OUTPUT_FAILED, RECMUX_MSG_OUTPUT_SETUP}}));
+    EXPECT_EQ(recmux_writer_close(&writer), 1);
+    EXPECT_FALSE(Exists(path));
+    EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
 }  // namespace

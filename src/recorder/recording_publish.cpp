@@ -1,0 +1,98 @@
+// The name of a file recording: claimed at open, kept while recording, and
+// given to the finished file at close, or a name beside it where that would
+// replace what is not ours.
+#include "recorder/CMP4Writer.h"
+#include "recorder/recording_files.h"
+#include "recorder/recovery.h"
+
+namespace recmux {
+namespace {
+
+// A sync per fragment (five a second) would cost every camera more than it saves.
+constexpr auto kSyncInterval = std::chrono::seconds(1);
+
+}  // namespace
+
+bool CMP4Writer::ClaimName(const char *path)
+{
+    platform::UniqueFd survivor;
+    switch (platform::LockExisting(workingPath_.c_str(), survivor)) {
+    case platform::LockStatus::Busy:  // a live recorder's: nothing of it is touched
+    case platform::LockStatus::Failed:
+        return false;
+    case platform::LockStatus::Locked:
+        if (!ClearWorkingName(files_, workingPath_, finalPath_))
+            return false;
+        break;
+    case platform::LockStatus::Absent:
+        break;
+    }
+    workingFd_ = platform::CreateLocked(workingPath_.c_str(), workingFile_);
+    if (!workingFd_)
+        return false;
+    finalAtOpen_ = platform::IdentityOf(path);
+    return true;
+}
+
+// Only a working file without a single frame is deleted: footage that does
+// not read back, or whose name now holds what close may not replace, is kept.
+bool CMP4Writer::FinaliseFile()
+{
+    // Whatever has taken the working name since is not ours to publish or delete.
+    if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
+        return videoFrameCount_ == 0;
+    if (videoFrameCount_ == 0) {
+        DeleteRecordingFile(files_, workingPath_.c_str());
+        return true;
+    }
+    if (!files_.sync_file(workingFd_.Get()))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+    if (!IsReadableMp4(workingPath_.c_str()))
+        return KeepAside(RECMUX_MSG_OUTPUT_FINISH);
+    if (FinalFileReplaced())
+        return KeepAside(RECMUX_MSG_OUTPUT_NAME_TAKEN);
+    if (FinaliseRecording(files_, workingPath_.c_str(), finalPath_.c_str()) != 0) {
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
+        return false;
+    }
+    files_.sync_folder(finalPath_.c_str());
+    return true;
+}
+
+// With no name to go to, the file stays under the working name: the next open recovers it.
+bool CMP4Writer::KeepAside(int32_t reason)
+{
+    MoveAside(files_, workingPath_, finalPath_);
+    MarkOutputFailed(reason);
+    return false;
+}
+
+bool CMP4Writer::FinalFileReplaced() const
+{
+    const std::optional<platform::FileIdentity> now = platform::IdentityOf(finalPath_.c_str());
+    if (!now || !finalAtOpen_)
+        return now.has_value();
+    return now->device != finalAtOpen_->device || now->inode != finalAtOpen_->inode;
+}
+
+// What a fragmented file holds survives a power cut, up to a second of it.
+void CMP4Writer::SyncWhenDue()
+{
+    if (!workingFd_ || !headerWritten_ || !IsFragmented())
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSync_ < kSyncInterval)
+        return;
+    lastSync_ = now;
+    if (!files_.sync_file(workingFd_.Get()))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+}
+
+// Frames written to a file that lost its name could never be published.
+void CMP4Writer::CheckWorkingFile()
+{
+    if (workingFd_ && !platform::IsSameFile(workingPath_.c_str(), workingFile_))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+}
+
+}  // namespace recmux
