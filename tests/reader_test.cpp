@@ -125,4 +125,40 @@ TEST(ReaderDamage, ACutFileEndsEarlyAndACorruptPacketIsSkipped)
     EXPECT_EQ(back.key_flags.size(), 59u);
 }
 
+// The movie header's duration comes back as what 32 bits of milliseconds hold;
+// a file whose timescale FFmpeg would replace by 1 is refused.
+TEST(ReaderDuration, TheMovieHeaderGivesAClampedDurationOrTheFileIsRefused)
+{
+    const std::string made = ReadAll(Fixture("h264.mp4", kH264Mp4));
+    const size_t mvhd = made.find("mvhd");
+    ASSERT_NE(mvhd, std::string::npos);
+    ASSERT_EQ(made[mvhd + 4], 0) << "version 0: 32-bit timescale and duration, 12 bytes into the body";
+    const struct {
+        uint32_t timescale, duration;
+        int32_t ms;  // -1: refused
+    } cases[] = {
+        {1000, 2400, 2400},
+        {1, 0xFFFFFFFF, INT32_MAX},
+        {1000, 0xFFFFFFFF, INT32_MAX},
+        {0, 2400, -1},
+        {0x80000000, 2400, -1},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.duration) + " at timescale " + std::to_string(c.timescale));
+        std::string bytes = made;
+        for (size_t i = 0; i < 4; i++) {
+            bytes[mvhd + 16 + i] = static_cast<char>(c.timescale >> (24 - 8 * i));
+            bytes[mvhd + 20 + i] = static_cast<char>(c.duration >> (24 - 8 * i));
+        }
+        WriteAll(dir.Path("patched.mp4"), bytes);
+        recmux_reader *reader = recmux_reader_open(dir.Path("patched.mp4").c_str());
+        ASSERT_EQ(reader != nullptr, c.ms >= 0);
+        int32_t ms = -1;
+        EXPECT_EQ(reader ? recmux_reader_get_duration(reader, &ms) : 0, 0);
+        EXPECT_EQ(ms, c.ms);
+        recmux_reader_close(&reader);
+    }
+}
+
 }  // namespace

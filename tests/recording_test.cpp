@@ -70,6 +70,55 @@ TEST(Recording, EveryCodecBecomesAFaithfulMp4)
     EXPECT_EQ(Probe(dir.Path("H.264 baseline \xE6\x9D\xB1_\xC3\x9C.mp4"), "profile"), "Constrained Baseline");
 }
 
+// A one-slice frame as an MP4 sample carries it: the slice's length in place of its start code.
+std::vector<uint8_t> LengthPrefixed(std::vector<uint8_t> frame)
+{
+    const size_t length = frame.size() - 4;
+    for (size_t i = 0; i < 4; i++)
+        frame[i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    return frame;
+}
+
+// A frame without a NAL unit behind a start code, given mid-recording, is
+// refused and leaves no sample: an empty one would make a fragmented file unreadable.
+TEST(Recording, AFrameWithoutAUnitIsRefusedAndTheRestRecorded)
+{
+    const Units &units = H264(100);
+    ASSERT_EQ(units.size(), 100u);
+    ASSERT_FALSE(units[60].key);
+    ASSERT_EQ(units[60].bytes.at(3), 1);
+    const struct {
+        const char *what;
+        std::vector<uint8_t> frame;
+    } bad_frames[] = {
+        {"16 zero bytes", std::vector<uint8_t>(16, 0)},
+        {"a bare start code", {0, 0, 0, 1}},
+        {"a length-prefixed P frame", LengthPrefixed(units[60].bytes)},
+    };
+    const std::vector<std::string> good = FrameMd5s(FixturePath("h264-100.h264"));
+    TempDir dir;
+    for (const auto &bad : bad_frames) {
+        for (int file_type : {0, 1, 2}) {  // 2: through the callback
+            SCOPED_TRACE(std::string(bad.what) + ", file type " + std::to_string(file_type));
+            const std::string mp4 = dir.Path(bad.what + std::to_string(file_type) + ".mp4");
+            std::string stream;
+            recmux_writer *writer = file_type == 2 ? recmux_writer_open_and_set_callback(&stream, AppendTo)
+                                                   : recmux_writer_open(mp4.c_str());
+            ASSERT_EQ(recmux_writer_set_file_type(writer, file_type == 1), 0);
+            const uint64_t middle = kStart + 60 * 40000;
+            EXPECT_EQ(WriteUnits(writer, Units(units.begin(), units.begin() + 60), kStart), 60u);
+            const auto size = static_cast<uint32_t>(bad.frame.size());
+            EXPECT_EQ(recmux_writer_write_video(writer, bad.frame.data(), size, middle, 0), 1);
+            EXPECT_EQ(WriteUnits(writer, Units(units.begin() + 60, units.end()), middle), 40u);
+            ASSERT_EQ(recmux_writer_close(&writer), 0);
+            if (file_type == 2)
+                WriteAll(mp4, stream);
+            EXPECT_EQ(Packets(mp4, "v:0", "size").size(), 100u);
+            EXPECT_EQ(FrameMd5s(mp4), good);
+        }
+    }
+}
+
 struct Part {
     Units units;
     bool accepted;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/regular_files.h"
+#include "reader/movie_header.h"
 
 namespace recmux {
 namespace {
@@ -23,6 +24,16 @@ const char *FilterChain(AVCodecID codec)
     default:
         return nullptr;
     }
+}
+
+// FFmpeg reads a movie timescale it cannot use (0, or above INT32_MAX) as 1,
+// which turns every movie duration and edit into seconds: such a file is refused.
+bool MovieTimescaleUsable(AVIOContext &io)
+{
+    const int64_t position = avio_tell(&io);
+    const std::optional<uint32_t> timescale = MovieTimescale(io);
+    avio_seek(&io, position, SEEK_SET);
+    return !timescale || (*timescale > 0 && *timescale <= std::numeric_limits<int32_t>::max());
 }
 
 }  // namespace
@@ -51,9 +62,8 @@ std::optional<int32_t> DurationFromFrameCount(int64_t frames, AVRational average
         return std::nullopt;
     const double ms =
         static_cast<double>(frames) / (static_cast<double>(average.num) / average.den) * 1000;
-    constexpr double kLow = std::numeric_limits<int32_t>::min();
     constexpr double kHigh = std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(std::clamp(ms, kLow, kHigh));
+    return static_cast<int32_t>(std::clamp(ms, 0.0, kHigh));
 }
 
 bool CMP4Reader::Open(const char *path)
@@ -74,6 +84,8 @@ bool CMP4Reader::OpenInput(const char *path)
     if (!format || !file || avformat_open_input(&input, file.Path().c_str(), format, nullptr) < 0)
         return false;
     input_.reset(input);
+    if (!input->pb || !MovieTimescaleUsable(*input->pb))
+        return false;
     if (avformat_find_stream_info(input, nullptr) < 0)
         return false;
     videoIndex_ = FirstVideoStream(*input);
@@ -135,8 +147,9 @@ bool CMP4Reader::GetDuration(int32_t *ms)
     if (!ms || !IsOpen())
         return false;
     if (input_->duration != AV_NOPTS_VALUE) {
-        // The low 32 bits, as the 32-bit result has always carried them.
-        *ms = static_cast<int32_t>(input_->duration / 1000);
+        // A movie header states up to 2^64 units of any timescale, far beyond 32 bits of ms.
+        constexpr int64_t kHigh = std::numeric_limits<int32_t>::max();
+        *ms = static_cast<int32_t>(std::clamp<int64_t>(input_->duration / 1000, 0, kHigh));
         return true;
     }
     const std::optional<int32_t> fromFrames =

@@ -16,7 +16,7 @@ int FirstVideoStream(const AVFormatContext &input);
 // The average rate when its denominator is positive, else the real base rate
 // when its denominator is; a zero numerator gives 0.
 std::optional<double> StreamFrameRate(AVRational average, AVRational base);
-// Milliseconds of `frames` frames at `average`, clamped to the int32 range;
+// Milliseconds of `frames` frames at `average`, clamped to 0..INT32_MAX;
 // none unless both terms of the rate are positive.
 std::optional<int32_t> DurationFromFrameCount(int64_t frames, AVRational average);
 

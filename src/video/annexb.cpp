@@ -109,9 +109,9 @@ bool Names(Reading (*read)(const NalUnit &), const uint8_t *data, size_t size)
     const uint8_t *cursor = data;
     NalUnit unit;
     while (NextNalUnit(cursor, data + size, unit)) {
-        // A NAL unit is never empty; an MPEG-4 video object start code is.
+        // Padding between units, or an MPEG-4 video object start code: it names nothing.
         if (unit.size == 0)
-            return false;
+            continue;
         const Reading reading = read(unit);
         if (reading != Reading::Skip)
             return reading == Reading::Names;
@@ -159,6 +159,24 @@ std::vector<uint8_t> LeadingParameterSets(AVCodecID codec, const uint8_t *data, 
     default:
         return {};
     }
+}
+
+bool HoldsNalUnit(const uint8_t *data, size_t size)
+{
+    // Zero bytes may lead the first start code; a length prefix, the usual
+    // mistake, puts a byte other than 0 or 1 before it.
+    size_t zeros = 0;
+    while (data && zeros < size && data[zeros] == 0)
+        zeros++;
+    if (zeros < 2 || zeros == size || data[zeros] != 1)
+        return false;
+    const uint8_t *cursor = data;
+    NalUnit unit;
+    while (NextNalUnit(cursor, data + size, unit)) {
+        if (unit.size > 0)
+            return true;
+    }
+    return false;
 }
 
 AVCodecID FrameCodec(const uint8_t *data, size_t size)

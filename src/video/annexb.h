@@ -24,10 +24,14 @@ bool NextNalUnit(const uint8_t *&cursor, const uint8_t *end, NalUnit &unit);
 // Empty when the frame carries none.
 std::vector<uint8_t> LeadingParameterSets(AVCodecID codec, const uint8_t *data, size_t size);
 
-// The codec that the first NAL unit of a key frame past any delimiter or SEI
-// names by its type: H.264 for an IDR slice, SPS or PPS (whatever nal_ref_idc),
-// H.265 for an IRAP slice, VPS, SPS or PPS of layer 0. MPEG-4 Part 2 for a
-// frame behind a start code that neither names; none without a start code.
+// Whether a frame begins with a start code and holds a unit that is not empty
+// (a start code with only zero bytes behind it): nothing else makes a sample.
+bool HoldsNalUnit(const uint8_t *data, size_t size);
+
+// The codec that the first NAL unit of a key frame past any delimiter, SEI or
+// empty unit names by its type: H.264 for an IDR slice, SPS or PPS (whatever
+// nal_ref_idc), H.265 for an IRAP slice, VPS, SPS or PPS of layer 0. MPEG-4
+// for a frame behind a start code that neither names; none without one.
 AVCodecID FrameCodec(const uint8_t *data, size_t size);
 
 }  // namespace recmux

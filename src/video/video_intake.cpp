@@ -39,6 +39,10 @@ void VideoIntake::SettleCodec(int32_t codec, std::vector<uint8_t> parameter_sets
 bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key,
                          bool output_open)
 {
+    // An empty sample leaves a fragmented file unreadable; a length-prefixed
+    // frame, the usual mistake, holds no start code either.
+    if (!HoldsNalUnit(data, size))
+        return false;
     // Frames of another codec would ruin the track.
     if (!KeepsRecordingCodec(data, size, key))
         return false;

@@ -16,8 +16,9 @@ public:
     bool Init(int32_t codec, int32_t width, int32_t height);
     // A continued recording keeps its file's codec and the parameter sets its track starts with.
     void SettleCodec(int32_t codec, std::vector<uint8_t> parameter_sets);
-    // Queues a frame unless it is refused: another codec than the recording's,
-    // too much held while the output is not open, or waiting for a key frame.
+    // Queues a frame unless it is refused: no unit behind a start code, another
+    // codec than the recording's, too much held while the output is not open,
+    // or waiting for a key frame.
     bool Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key, bool output_open);
 
     bool WaitingForKey() const { return waitingForKey_; }
