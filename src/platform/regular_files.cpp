@@ -53,10 +53,10 @@ std::string UniqueFd::Path() const
     return "/proc/self/fd/" + std::to_string(fd_);
 }
 
-UniqueFd CreateLocked(const char *path, FileIdentity &identity)
+UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identity)
 {
     for (int attempt = 0; attempt < kCreateAttempts; attempt++) {
-        const std::string name = PrivateName(path);
+        name = PrivateName(path);
         UniqueFd file(open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!file) {
             if (errno == EEXIST)
@@ -64,10 +64,7 @@ UniqueFd CreateLocked(const char *path, FileIdentity &identity)
             return {};
         }
         struct stat info;
-        const bool named = flock(file.Get(), LOCK_EX | LOCK_NB) == 0 &&
-                           fstat(file.Get(), &info) == 0 &&
-                           SystemFileOps().move_keep_target(name.c_str(), path);
-        if (!named) {
+        if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0 || fstat(file.Get(), &info) != 0) {
             unlink(name.c_str());
             return {};
         }
@@ -75,6 +72,17 @@ UniqueFd CreateLocked(const char *path, FileIdentity &identity)
         return file;
     }
     return {};
+}
+
+UniqueFd CreateLocked(const char *path, FileIdentity &identity)
+{
+    std::string name;
+    UniqueFd file = CreatePrivate(path, name, identity);
+    if (file && !SystemFileOps().move_keep_target(name.c_str(), path)) {
+        unlink(name.c_str());
+        return {};
+    }
+    return file;
 }
 
 LockStatus LockExisting(const char *path, UniqueFd &locked)

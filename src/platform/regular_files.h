@@ -39,6 +39,9 @@ enum class LockStatus { Locked, Busy, Absent, Failed };
 // Creates path, failing when any file or symlink has the name. The file gets
 // its name only once it is locked, so no other opener ever finds it unlocked.
 UniqueFd CreateLocked(const char *path, FileIdentity &identity);
+// Creates a new locked file under a name beside path that nothing else uses,
+// given in name.
+UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identity);
 // Locks the regular file that path names itself (not through a symlink).
 // Busy: another recorder holds it.
 LockStatus LockExisting(const char *path, UniqueFd &locked);

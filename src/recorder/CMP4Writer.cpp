@@ -2,7 +2,6 @@
 
 #include <climits>
 
-#include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
 
 namespace recmux {
@@ -98,7 +97,6 @@ bool CMP4Writer::Close()
     if (!guard || !output_)
         return false;
     const bool file_output = !IsCallbackOutput();
-    const bool fragmented = IsFragmented();
     // Frames that could not be written are a recording lost.
     if (!EnsureOutputOpen() && video_.Queued() != 0)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_SETUP);
@@ -114,9 +112,8 @@ bool CMP4Writer::Close()
     audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
-    if (file_output && fragmented && finished &&
-        platform::IsSameFile(workingPath_.c_str(), workingFile_))
-        FinishFragmentedFile(workingPath_.c_str());
+    if (file_output && finished && videoFrameCount_ > 0)
+        FinishWorkingFile();
     if (file_output)
         FinaliseFile();
     workingFd_ = {};

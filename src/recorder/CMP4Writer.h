@@ -83,6 +83,8 @@ private:
 
     // recording_publish.cpp: the working file under its name, or beside it.
     bool ClaimName(const char *path);
+    void FinishWorkingFile();
+    bool MakePlain();
     bool FinaliseFile();
     bool KeepAside(int32_t reason);
     bool FinalFileReplaced() const;

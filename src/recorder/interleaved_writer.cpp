@@ -29,8 +29,7 @@ bool CMP4Writer::WriteInterleaved()
     if (!headerWritten_ || video_.WaitingForKey() || outputFailed_)
         return false;
     audio_.DecodeQueued();
-    if (IsFragmented())
-        audio_.FillSilenceUntilSound(VideoEndTicks(), FrameTimeline::kTimeBase);
+    audio_.FillSilenceUntilSound(VideoEndTicks(), FrameTimeline::kTimeBase);
     uint32_t written = 0;
     uint32_t audio_budget = kAudioPacketsPerCall;
     for (uint32_t step = 0; step < kVideoPacketsPerCall; step++) {

@@ -220,22 +220,22 @@ bool CMP4Writer::IsFragmented() const
     return fileType_ == 1 || IsCallbackOutput();
 }
 
+// Every recording is written fragmented, a plain one too until close: a
+// crash keeps all but the fragment in progress.
 int CMP4Writer::WriteHeader()
 {
     setupClosed_ = true;
     AVDictionary *options = nullptr;
-    if (IsFragmented()) {
-        // Moof-relative addressing lets a fragment be read without what came
-        // before it (browsers insist on it). The moov waits for the first
-        // fragment so that it can hold the audio's edit list. FFmpeg's index at
-        // the end would list every fragment as a random-access point: the file
-        // gets its own at close (fragmented_file.cpp), a stream none.
-        av_dict_set(&options, "movflags",
-                    "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
-        av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
-        // Every finished fragment leaves at once, so a killed process leaves a readable file.
-        output_->flush_packets = 1;
-    }
+    // Moof-relative addressing lets a fragment be read without what came
+    // before it (browsers insist on it). The moov waits for the first
+    // fragment so that it can hold the audio's edit list. FFmpeg's index at
+    // the end would list every fragment as a random-access point: the file
+    // gets its own at close (fragmented_file.cpp), a stream none.
+    av_dict_set(&options, "movflags",
+                "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
+    av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
+    // Every finished fragment leaves at once, so a killed process leaves a readable file.
+    output_->flush_packets = 1;
     const int result = avformat_write_header(output_.get(), &options);
     av_dict_free(&options);
     return result;

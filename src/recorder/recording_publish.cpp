@@ -2,6 +2,8 @@
 // given to the finished file at close, or a name beside it where that would
 // replace what is not ours.
 #include "recorder/CMP4Writer.h"
+#include "recorder/fragmented_file.h"
+#include "recorder/plain_copy.h"
 #include "recorder/recording_files.h"
 #include "recorder/recovery.h"
 
@@ -31,6 +33,37 @@ bool CMP4Writer::ClaimName(const char *path)
     if (!workingFd_)
         return false;
     finalAtOpen_ = platform::IdentityOf(path);
+    return true;
+}
+
+// The finished working file takes the form asked for. A plain copy that
+// cannot be made leaves it fragmented, as readable and as whole.
+void CMP4Writer::FinishWorkingFile()
+{
+    if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
+        return;
+    FinishFragmentedFile(workingPath_.c_str());
+    if (fileType_ != 1 && !MakePlain())
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
+}
+
+// The plain copy replaces the working file in one rename, under a lock of its
+// own: a crash on the way leaves the one or the other, whole and synced.
+bool CMP4Writer::MakePlain()
+{
+    std::string name;
+    platform::FileIdentity identity;
+    platform::UniqueFd plain = platform::CreatePrivate(workingPath_.c_str(), name, identity);
+    if (!plain)
+        return false;
+    if (!WritePlainCopy(workingFd_.Path().c_str(), plain.Path().c_str()) ||
+        !files_.sync_file(plain.Get()) ||
+        files_.rename_narrow(name.c_str(), workingPath_.c_str()) != 0) {
+        DeleteRecordingFile(files_, name.c_str());
+        return false;
+    }
+    workingFd_ = std::move(plain);
+    workingFile_ = identity;
     return true;
 }
 
@@ -75,10 +108,10 @@ bool CMP4Writer::FinalFileReplaced() const
     return now->device != finalAtOpen_->device || now->inode != finalAtOpen_->inode;
 }
 
-// What a fragmented file holds survives a power cut, up to a second of it.
+// What the file holds survives a power cut, up to a second of it.
 void CMP4Writer::SyncWhenDue()
 {
-    if (!workingFd_ || !headerWritten_ || !IsFragmented())
+    if (!workingFd_ || !headerWritten_)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastSync_ < kSyncInterval)

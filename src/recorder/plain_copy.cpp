@@ -1,0 +1,96 @@
+#include "recorder/plain_copy.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "ffmpeg/av_owners.h"
+
+namespace recmux {
+namespace {
+
+bool CopyStreams(const AVFormatContext &input, AVFormatContext &output)
+{
+    for (unsigned i = 0; i < input.nb_streams; i++) {
+        const AVStream *from = input.streams[i];
+        AVStream *to = avformat_new_stream(&output, nullptr);
+        if (!to || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0)
+            return false;
+        to->time_base = from->time_base;
+        to->avg_frame_rate = from->avg_frame_rate;
+    }
+    return true;
+}
+
+bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket &packet)
+{
+    const int index = packet.stream_index;
+    av_packet_rescale_ts(&packet, input.streams[index]->time_base, output.streams[index]->time_base);
+    return av_interleaved_write_frame(&output, &packet) >= 0;
+}
+
+// Packets keep the times they were written with: a shift would make the
+// sound's priming play, and move the picture off the caller's clock. FFmpeg
+// reads a fragment's sample durations wrong, so each packet is held until the
+// next of its stream tells its duration; the last lasts as long as the one before.
+bool CopyPackets(AVFormatContext &input, AVFormatContext &output)
+{
+    std::vector<PacketPtr> held(input.nb_streams);
+    std::vector<int64_t> steps(input.nb_streams, 0);
+    PacketPtr packet(av_packet_alloc());
+    int result = 0;
+    while (packet && (result = av_read_frame(&input, packet.get())) >= 0) {
+        const unsigned index = static_cast<unsigned>(packet->stream_index);
+        if (index >= held.size()) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        PacketPtr &before = held[index];
+        if (before) {
+            if (packet->dts != AV_NOPTS_VALUE && before->dts != AV_NOPTS_VALUE)
+                steps[index] = std::max<int64_t>(packet->dts - before->dts, 0);
+            before->duration = steps[index];
+            if (!WriteCopied(input, output, *before))
+                return false;
+        }
+        std::swap(before, packet);
+        if (!packet)
+            packet.reset(av_packet_alloc());
+    }
+    for (unsigned i = 0; i < held.size(); i++) {
+        if (held[i] && steps[i] > 0)
+            held[i]->duration = steps[i];
+        if (held[i] && !WriteCopied(input, output, *held[i]))
+            return false;
+    }
+    return result == AVERROR_EOF;
+}
+
+}  // namespace
+
+bool WritePlainCopy(const char *fragmented, const char *plain)
+{
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, fragmented, av_find_input_format("mp4"), nullptr) < 0)
+        return false;
+    const InputContextPtr input(opened);
+    // The sound's frame size, which the index needs, is learned from its packets.
+    if (avformat_find_stream_info(input.get(), nullptr) < 0)
+        return false;
+    AVFormatContext *made = nullptr;
+    avformat_alloc_output_context2(&made, nullptr, "mp4", plain);
+    const OutputContextPtr output(made);
+    if (!output || !CopyStreams(*input, *output) ||
+        avio_open(&output->pb, plain, AVIO_FLAG_WRITE) < 0)
+        return false;
+    AVDictionary *options = nullptr;
+    // The index at the front: the file plays before it is all downloaded.
+    av_dict_set(&options, "movflags", "faststart", 0);
+    const int header = avformat_write_header(output.get(), &options);
+    av_dict_free(&options);
+    if (header < 0 || !CopyPackets(*input, *output) || av_write_trailer(output.get()) < 0)
+        return false;
+    avio_flush(output->pb);
+    return output->pb->error >= 0;
+}
+
+}  // namespace recmux
