@@ -212,6 +212,10 @@ bool CMP4Writer::WriteVideo(const uint8_t *data, uint32_t size, uint64_t pts, in
     CheckWorkingFile();
     if (outputFailed_)
         return false;
+    // At the bound of what is held, the output opens with the rate known so far.
+    if (!headerWritten_ && !video_.WaitingForKey() && video_.WouldPassHeldBound(size) &&
+        !EnsureOutputOpen())
+        return false;
     const bool first_key_frame = video_.WaitingForKey();
     if (!video_.Accept(data, size, pts, key, headerWritten_))
         return false;

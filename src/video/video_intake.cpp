@@ -9,7 +9,7 @@ namespace recmux {
 namespace {
 
 // Video held while the output is not open (it opens within a second of
-// frames, unless it cannot): beyond this, frames are refused.
+// frames, or at this bound with what is known by then).
 constexpr uint64_t kMaxHeldVideoBytes = 16u << 20;
 
 }  // namespace
@@ -46,7 +46,7 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
     // Frames of another codec would ruin the track.
     if (!KeepsRecordingCodec(data, size, key))
         return false;
-    if (!output_open && heldBytes_ + size > kMaxHeldVideoBytes)
+    if (!output_open && WouldPassHeldBound(size))
         return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, key))
         return false;
@@ -59,6 +59,11 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
     heldBytes_ = output_open ? 0 : heldBytes_ + size;
     timeline_.Learn(pts);
     return true;
+}
+
+bool VideoIntake::WouldPassHeldBound(uint32_t size) const
+{
+    return heldBytes_ + size > kMaxHeldVideoBytes;
 }
 
 void VideoIntake::DropQueued()

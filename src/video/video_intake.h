@@ -22,6 +22,8 @@ public:
     bool Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key, bool output_open);
 
     bool WaitingForKey() const { return waitingForKey_; }
+    // Whether a frame of size would pass the bound of what is held while the output is not open.
+    bool WouldPassHeldBound(uint32_t size) const;
     bool Pop(AVFrameInfo &frame) { return queue_.Pop(frame); }
     uint32_t Queued() { return queue_.Size(); }
     void DropQueued();
