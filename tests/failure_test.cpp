@@ -2,13 +2,18 @@
 // that breaks, and names that something else holds or redirects.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <recmux/recmux_writer.h>
@@ -130,6 +135,50 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     ASSERT_EQ(RecordFile(torn, H264(50)), 0);
     EXPECT_FALSE(Exists(torn + ".tmp"));
     EXPECT_FALSE(Exists(dir.Path("torn.recovered-2.mp4")));
+}
+
+// Killed at a random instant while writing frames with sound as fast as it
+// can: what the working file keeps trails what was accepted by a second at most.
+TEST(CrashRecovery, AKillAtAnyInstantLosesASecondAtMost)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    auto *accepted = static_cast<std::atomic<size_t> *>(
+        mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(accepted, MAP_FAILED);
+    std::mt19937 random(std::random_device{}());
+    TempDir dir;
+    const struct {
+        const char *name;
+        int file_type;
+        bool continued;
+    } cases[] = {{"plain", 0, false}, {"fragmented", 1, false}, {"continued", 1, true}, {"continued plain", 0, true}};
+    for (const auto &c : cases) {
+        const std::string path = dir.Path(std::string(c.name) + ".mp4");
+        const size_t old_frames = c.continued ? (RecordFile(path, H264(50)), 50) : 0;
+        const int delay_ms = std::uniform_int_distribution<int>(20, 400)(random);
+        SCOPED_TRACE(std::string(c.name) + ", killed after " + std::to_string(delay_ms) + " ms");
+        accepted->store(0);
+        ASSERT_EQ(InChild([&] {
+                      recmux_writer *writer = recmux_writer_open(path.c_str());
+                      recmux_writer_set_file_type(writer, c.file_type);
+                      recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
+                      const std::vector<uint8_t> voice(320, 0xd5);
+                      std::thread([delay_ms] {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+                          raise(SIGKILL);
+                      }).detach();
+                      for (uint64_t i = 0;; i++) {
+                          const uint64_t pts = 1000000 + i * 40000;
+                          accepted->fetch_add(WriteUnits(writer, {H264(250)[i % 250]}, pts));
+                          recmux_writer_write_audio(writer, voice.data(), 320, pts);
+                      }
+                      return 0;
+                  }),
+                  -SIGKILL);
+        const size_t kept = Exists(path + ".tmp") ? Packets(path + ".tmp", "v:0", "size").size() : 0;
+        EXPECT_GE(kept + 25, old_frames + accepted->load()) << kept << " of " << accepted->load();
+    }
+    munmap(accepted, sizeof(std::atomic<size_t>));
 }
 
 int RefuseAfter(void *opaque, uint8_t *, int size)
