@@ -1,8 +1,10 @@
 // What goes wrong around a recording is survived or told: a crash, an output
 // that breaks, and names that something else holds or redirects.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -147,14 +149,24 @@ TEST(CrashRecovery, AKillAtAnyInstantLosesASecondAtMost)
     ASSERT_NE(accepted, MAP_FAILED);
     std::mt19937 random(std::random_device{}());
     TempDir dir;
+    // A fragmented recording is continued in place: its own file keeps the frames.
     const struct {
         const char *name;
         int file_type;
         bool continued;
-    } cases[] = {{"plain", 0, false}, {"fragmented", 1, false}, {"continued", 1, true}, {"continued plain", 0, true}};
+        const char *kept_in;
+    } cases[] = {{"plain", 0, false, ".tmp"},
+                 {"fragmented", 1, false, ".tmp"},
+                 {"continued in place", 1, true, ""},
+                 {"continued plain", 0, true, ".tmp"}};
     for (const auto &c : cases) {
-        const std::string path = dir.Path(std::string(c.name) + ".mp4");
-        const size_t old_frames = c.continued ? (RecordFile(path, H264(50)), 50) : 0;
+        const std::string path = dir.Path(std::string(c.name) + ".mp4"), kept_in = path + c.kept_in;
+        if (c.continued) {
+            recmux_writer *old = recmux_writer_open(path.c_str());
+            recmux_writer_set_file_type(old, c.file_type);
+            ASSERT_EQ(RecordTenSeconds(old).closed, 0);
+        }
+        const size_t old_frames = c.continued ? 250 : 0;
         const int delay_ms = std::uniform_int_distribution<int>(20, 400)(random);
         SCOPED_TRACE(std::string(c.name) + ", killed after " + std::to_string(delay_ms) + " ms");
         accepted->store(0);
@@ -175,10 +187,54 @@ TEST(CrashRecovery, AKillAtAnyInstantLosesASecondAtMost)
                       return 0;
                   }),
                   -SIGKILL);
-        const size_t kept = Exists(path + ".tmp") ? Packets(path + ".tmp", "v:0", "size").size() : 0;
+        const size_t kept = Exists(kept_in) ? Packets(kept_in, "v:0", "size").size() : 0;
         EXPECT_GE(kept + 25, old_frames + accepted->load()) << kept << " of " << accepted->load();
     }
     munmap(accepted, sizeof(std::atomic<size_t>));
+}
+
+size_t BoxEnd(const std::string &bytes, const char *type)
+{
+    const size_t at = bytes.find(type) - 4;
+    return at + (static_cast<uint8_t>(bytes[at]) << 24 | static_cast<uint8_t>(bytes[at + 1]) << 16 |
+                 static_cast<uint8_t>(bytes[at + 2]) << 8 | static_cast<uint8_t>(bytes[at + 3]));
+}
+
+// A fragmented recording continued as fragmented takes the new fragments at
+// its end, its old ones untouched: on a tmpfs with no room for a copy of it,
+// continuing still succeeds.
+TEST(Continuation, AFragmentedRecordingIsContinuedInPlaceWhereNoCopyFits)
+{
+    ASSERT_EQ(H264(250).size(), 250u);
+    TempDir dir;
+    const std::string old_path = dir.Path("old.mp4"), small = dir.Path("small"), result = dir.Path("result.mp4");
+    recmux_writer *writer = recmux_writer_open(old_path.c_str());
+    recmux_writer_set_file_type(writer, 1);
+    ASSERT_EQ(RecordTenSeconds(writer).closed, 0);
+    const std::string old_bytes = ReadAll(old_path);
+    std::filesystem::create_directory(small);
+    const int status = InChild([&] {
+        const std::string size = "size=" + std::to_string(old_bytes.size() * 3 / 2);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            return kSkipped;
+        const std::string path = small + "/cam.mp4";
+        WriteAll(path, old_bytes);
+        recmux_writer *continued = recmux_writer_open(path.c_str());
+        recmux_writer_set_file_type(continued, 1);
+        const bool whole = continued && WriteUnits(continued, H264(50)) == 50 && recmux_writer_close(&continued) == 0;
+        WriteAll(result, ReadAll(path));
+        return whole && !Exists(path + ".tmp") ? 0 : 1;
+    });
+    if (status == kSkipped)
+        GTEST_SKIP() << "no mount namespace here";
+    ASSERT_EQ(status, 0);
+    const std::string continued = ReadAll(result);
+    const size_t fragments = BoxEnd(old_bytes, "moov"), index = old_bytes.rfind("mfra") - 4;
+    EXPECT_EQ(continued.substr(fragments, index - fragments), old_bytes.substr(fragments, index - fragments));
+    EXPECT_EQ(FrameMd5s(result), Joined(FrameMd5s(old_path), FrameMd5s(FixturePath("h264-50.h264"))));
+    EXPECT_EQ(DecodeErrors(result), "");
+    EXPECT_EQ(Probe(result, "codec_name", "a:0"), "aac");
 }
 
 int RefuseAfter(void *opaque, uint8_t *, int size)

@@ -190,6 +190,12 @@ void AudioTrack::ContinueAt(int64_t video_end, AVRational time_base)
     nextSample_ = static_cast<int64_t>(writtenSamples_) + BufferedSamples();
 }
 
+void AudioTrack::ResumeAt(int64_t samples)
+{
+    writtenSamples_ = static_cast<uint64_t>(samples);
+    startOffset_ = 0;
+}
+
 int32_t AudioTrack::BufferedSamples() const
 {
     return fifo_ ? av_audio_fifo_size(fifo_.get()) : 0;

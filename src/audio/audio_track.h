@@ -37,6 +37,7 @@ public:
     bool Initialised() const { return initialised_; }
     // A continued recording's sound keeps the old file's rate, or it would play at another speed.
     void KeepSampleRate(int32_t rate) { sampleRate_ = rate; }
+    int32_t SampleRate() const { return sampleRate_; }
 
     // WriteAudio: false when the buffer alone plays longer than the queue may hold.
     bool Fits(uint32_t size) const;
@@ -58,6 +59,9 @@ public:
     // A continued recording's sound is padded with silence to the old video's
     // end, where the new sound starts.
     void ContinueAt(int64_t video_end, AVRational time_base);
+    // A recording continued in place: packets carry the track's own decode
+    // times, from where the old sound ends, in samples.
+    void ResumeAt(int64_t samples);
     bool WriteCopiedPacket(const uint8_t *data, int32_t size);
     // At close: every sample out, the encoder emptied.
     void Drain();

@@ -105,6 +105,40 @@ LockStatus LockExisting(const char *path, UniqueFd &locked)
     return LockStatus::Locked;
 }
 
+UniqueFd OpenToAppend(const char *path, const FileIdentity &identity)
+{
+    UniqueFd file(open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info;
+    if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
+    const FileIdentity found = Identity(info);
+    if (found.device != identity.device || found.inode != identity.inode)
+        return {};
+    return file;
+}
+
+bool CutAt(int fd, uint64_t size)
+{
+    struct stat info;
+    return fstat(fd, &info) == 0 && size <= static_cast<uint64_t>(info.st_size) &&
+           ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+           lseek(fd, 0, SEEK_END) == static_cast<off_t>(size);
+}
+
+bool WriteAll(int fd, const uint8_t *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
 std::optional<FileIdentity> IdentityOf(const char *path)
 {
     struct stat info;

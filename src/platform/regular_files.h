@@ -45,6 +45,13 @@ UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identi
 // Locks the regular file that path names itself (not through a symlink).
 // Busy: another recorder holds it.
 LockStatus LockExisting(const char *path, UniqueFd &locked);
+// Opens the file of identity that path names itself for writing.
+UniqueFd OpenToAppend(const char *path, const FileIdentity &identity);
+// Cuts the file to size bytes, to be written on from there.
+bool CutAt(int fd, uint64_t size);
+// Writes all size bytes at the descriptor's position; false when the file
+// system refuses any of them (errno tells why).
+bool WriteAll(int fd, const uint8_t *data, size_t size);
 // The file that path names itself; none when nothing has the name.
 std::optional<FileIdentity> IdentityOf(const char *path);
 // A regular file opened for reading without blocking on a FIFO; -1 for anything else.

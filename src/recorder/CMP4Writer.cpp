@@ -75,6 +75,7 @@ bool CMP4Writer::OpenWithCallback(void *opaque, recmux_write_callback write)
         output->pb = io;
         output->flags = AVFMT_FLAG_CUSTOM_IO;
         output_.reset(output);
+        callbackOutput_ = true;
         fileType_ = 1;
         return true;
     }
@@ -112,11 +113,14 @@ bool CMP4Writer::Close()
     audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
-    if (file_output && finished && videoFrameCount_ > 0)
+    if (file_output && appender_)
+        FinishInPlace();
+    else if (file_output && finished && videoFrameCount_ > 0)
         FinishWorkingFile();
     if (file_output)
         FinaliseFile();
     workingFd_ = {};
+    appender_.reset();
     return true;
 }
 

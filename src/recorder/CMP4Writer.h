@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "platform/regular_files.h"
 #include "recorder/IWriter.h"
 #include "recorder/call_guard.h"
+#include "recorder/fragment_appender.h"
 #include "video/video_intake.h"
 
 namespace recmux {
@@ -60,6 +62,7 @@ private:
     bool IsCallbackOutput() const;
     bool IsFragmented() const;
     bool OpenFile();
+    bool AttachAppender();
     bool Init();
     int WriteHeader();
     void ReleaseVideo();
@@ -70,6 +73,8 @@ private:
     bool ReadVideoProperties(const char *path, AVCodecID &codec_id, int32_t &width,
                              int32_t &height, AVRational &rate);
     bool ContinueRecording(const char *final_path);
+    bool PrepareInPlace(const char *final_path);
+    bool ResumeInPlace();
 
     // interleaved_writer.cpp
     int64_t VideoEndTicks() const;
@@ -84,7 +89,8 @@ private:
     // recording_publish.cpp: the working file under its name, or beside it.
     bool ClaimName(const char *path);
     void FinishWorkingFile();
-    bool MakePlain();
+    void FinishInPlace();
+    bool MakePlain(const std::string &source);
     bool FinaliseFile();
     bool KeepAside(int32_t reason);
     bool FinalFileReplaced() const;
@@ -98,7 +104,10 @@ private:
     void *msgUser_ = nullptr;
     MsgNotifyCallback msgNotify_ = nullptr;
 
+    // A fragmented recording continued in place: the output's bytes go to its end.
+    std::unique_ptr<FragmentAppender> appender_;
     OutputContextPtr output_;
+    bool callbackOutput_ = false;
     AVStream *videoStream_ = nullptr;
     AVStream *audioStream_ = nullptr;
     // Describes the video stream; never encodes.
@@ -118,6 +127,11 @@ private:
     // What the final name held at open: close replaces only that.
     std::optional<platform::FileIdentity> finalAtOpen_;
     std::chrono::steady_clock::time_point lastSync_;
+    // Where the continued file's tracks end, in their own timescales.
+    int64_t resumeVideoTicks_ = 0;
+    int64_t resumeAudioSamples_ = 0;
+    // Continued in place, the working file holds the recording only once a plain copy is made.
+    bool workingHoldsRecording_ = true;
 
     // The file time of the last video packet, in the timeline's ticks.
     int64_t lastVideoTicks_ = -1;

@@ -4,6 +4,7 @@
 
 #include "reader/CMP4Reader.h"
 #include "recorder/CMP4Writer.h"
+#include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
 #include "video/video_codec.h"
 #include "video/annexb.h"
@@ -112,8 +113,45 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
         return false;
     }
     video_.SettleCodec(VideoCodecValue(codec_id), FirstKeyFrameParameterSets(final_path, codec_id));
+    PrepareInPlace(final_path);
     headerWritten_ = OpenOutput(video_.Codec(), width, height, rate);
     return headerWritten_;
+}
+
+// A fragmented recording of ours takes the new fragments at its end, its old
+// ones untouched: its video is track 1 on the recorder's clock without an
+// edit, its sound track 2. Anything else is copied.
+bool CMP4Writer::PrepareInPlace(const char *final_path)
+{
+    FragmentedLayout layout;
+    if (!ReadFragmentedLayout(final_path, layout) || layout.tracks.size() != 2)
+        return false;
+    const FragmentedTrack &video = layout.tracks[0], &sound = layout.tracks[1];
+    const bool ours = video.id == 1 && video.handler == MKBETAG('v', 'i', 'd', 'e') &&
+                      video.timescale == static_cast<uint32_t>(FrameTimeline::kTimeBase.den) &&
+                      video.mediaStart == 0 && video.emptyLead == 0 && sound.id == 2 &&
+                      sound.handler == MKBETAG('s', 'o', 'u', 'n') && sound.timescale > 0 &&
+                      video.end <= INT64_MAX && sound.end <= INT64_MAX;
+    platform::UniqueFd file = ours ? platform::OpenToAppend(final_path, *finalAtOpen_) : platform::UniqueFd();
+    if (!file)
+        return false;
+    appender_ = std::make_unique<FragmentAppender>(std::move(file), layout.end);
+    resumeVideoTicks_ = static_cast<int64_t>(video.end);
+    resumeAudioSamples_ = static_cast<int64_t>(sound.end);
+    audio_.KeepSampleRate(static_cast<int32_t>(sound.timescale));
+    return true;
+}
+
+// The new frames follow where the old tracks end; the sound is padded with
+// silence to the old picture's end, as a copy would be.
+bool CMP4Writer::ResumeInPlace()
+{
+    if (!audio_.Encoder() || audio_.Encoder()->sample_rate != audio_.SampleRate())
+        return false;
+    video_.Timeline().StartAt(resumeVideoTicks_);
+    audio_.ResumeAt(resumeAudioSamples_);
+    audio_.ContinueAt(resumeVideoTicks_, FrameTimeline::kTimeBase);
+    return true;
 }
 
 bool CMP4Writer::ContinueRecording(const char *final_path)

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 extern "C" {
@@ -122,6 +123,7 @@ struct IndexEntry {
 struct Track {
     uint32_t id = 0;
     uint32_t timescale = 0;
+    uint32_t handler = 0;
     Field tkhd;
     Field mdhd;
     // The edit list's empty lead (movie timescale) and where the media starts.
@@ -196,6 +198,11 @@ bool ReadTrack(const Bytes &moov, const Box &trak, Track &track)
     const Box *mdhd = Find(media, FourCc("mdhd"));
     if (!r.Ok() || !mdhd || !ReadHeaderBox(moov, *mdhd, track.timescale, track.mdhd))
         return false;
+    if (const Box *hdlr = Find(media, FourCc("hdlr"))) {
+        Reader h(moov, *hdlr);
+        h.Take(8);
+        track.handler = static_cast<uint32_t>(h.Take(4));
+    }
     if (const Box *edts = Find(boxes, FourCc("edts"))) {
         const auto edits = Children(moov, edts->body, edts->end);
         const Box *elst = Find(edits, FourCc("elst"));
@@ -399,11 +406,80 @@ Bytes RandomAccessIndex(const Movie &movie)
     return mfra;
 }
 
-}  // namespace
+// A top-level box: its type and where it lies; none where no whole header is.
+struct TopBox {
+    uint32_t type = 0;
+    uint64_t at = 0, body = 0, end = 0;
+};
 
-bool FinishFragmentedFile(const char *path)
+std::optional<TopBox> ReadTopBox(std::fstream &file, uint64_t at, uint64_t size)
 {
-    std::fstream file;
+    Bytes header;
+    if (size - at < 8 || !ReadAt(file, at, header, std::min<uint64_t>(16, size - at)))
+        return std::nullopt;
+    uint64_t box_size = ReadBe(header.data(), 4);
+    uint64_t header_size = 8;
+    if (box_size == 1 && header.size() == 16) {
+        box_size = ReadBe(header.data() + 8, 8);
+        header_size = 16;
+    }
+    if (box_size < header_size || box_size > size - at)
+        return std::nullopt;
+    return TopBox{static_cast<uint32_t>(ReadBe(header.data() + 4, 4)), at, at + header_size,
+                  at + box_size};
+}
+
+// What a walk over the top-level boxes found.
+struct Scan {
+    Movie movie;
+    Bytes moov;
+    uint64_t moovBody = 0;
+    // Where the last whole fragment (or the moov) ends, and whether every box was whole.
+    uint64_t end = 0;
+    bool whole = false;
+    bool indexed = false;
+};
+
+// Reads the moov and every fragment whose mdat is whole, up to the end, an
+// index, or a box a crash cut short. False when a box that fits is not what a
+// recording holds.
+bool ScanFile(std::fstream &file, uint64_t size, Scan &scan)
+{
+    Bytes buffer;
+    uint64_t at = 0;
+    while (const std::optional<TopBox> box = ReadTopBox(file, at, size)) {
+        const uint64_t body_size = box->end - box->body;
+        if (box->type == FourCc("mfra")) {
+            scan.indexed = true;
+            return true;
+        }
+        if (box->type == FourCc("moov")) {
+            if (!scan.moov.empty() || body_size > kMaxMoovSize ||
+                !ReadAt(file, box->body, scan.moov, body_size) || !ReadMovie(scan.moov, scan.movie))
+                return false;
+            scan.moovBody = box->body;
+        } else if (box->type == FourCc("moof")) {
+            const std::optional<TopBox> data = ReadTopBox(file, box->end, size);
+            if (!data || data->type != FourCc("mdat"))
+                return true;
+            if (scan.moov.empty() || body_size > kMaxMoofSize ||
+                !ReadAt(file, box->body, buffer, body_size) ||
+                !ReadFragment(buffer, box->at, scan.movie))
+                return false;
+            at = data->end;
+            scan.end = at;
+            continue;
+        }
+        at = box->end;
+        if (!scan.moov.empty())
+            scan.end = at;
+    }
+    scan.whole = at == size;
+    return !scan.moov.empty();
+}
+
+bool OpenFile(std::fstream &file, const char *path, uint64_t &size)
+{
     // Only box headers and moofs are read, each after a seek: a buffer would
     // mostly read media data.
     file.rdbuf()->pubsetbuf(nullptr, 0);
@@ -411,48 +487,37 @@ bool FinishFragmentedFile(const char *path)
     if (!file.seekg(0, std::ios::end))
         return false;
     const std::streamoff file_size = file.tellg();
-    if (file_size < 0)
+    size = static_cast<uint64_t>(file_size);
+    return file_size >= 0;
+}
+
+}  // namespace
+
+bool FinishFragmentedFile(const char *path)
+{
+    std::fstream file;
+    uint64_t size = 0;
+    Scan scan;
+    if (!OpenFile(file, path, size) || !ScanFile(file, size, scan) || !scan.whole || scan.indexed)
         return false;
-    const uint64_t size = static_cast<uint64_t>(file_size);
-    Movie movie;
-    Bytes moov;
-    uint64_t moov_body = 0;
-    Bytes buffer;
-    uint64_t at = 0;
-    while (size - at >= 8) {
-        Bytes header;
-        if (!ReadAt(file, at, header, std::min<uint64_t>(16, size - at)))
-            return false;
-        uint64_t box_size = ReadBe(header.data(), 4);
-        uint64_t header_size = 8;
-        if (box_size == 1 && header.size() == 16) {
-            box_size = ReadBe(header.data() + 8, 8);
-            header_size = 16;
-        }
-        const uint32_t type = static_cast<uint32_t>(ReadBe(header.data() + 4, 4));
-        if (box_size < header_size || box_size > size - at)
-            return false;
-        const uint64_t body_size = box_size - header_size;
-        if (type == FourCc("moov")) {
-            if (!moov.empty() || body_size > kMaxMoovSize ||
-                !ReadAt(file, at + header_size, moov, body_size) || !ReadMovie(moov, movie))
-                return false;
-            moov_body = at + header_size;
-        } else if (type == FourCc("moof")) {
-            if (moov.empty() || body_size > kMaxMoofSize ||
-                !ReadAt(file, at + header_size, buffer, body_size) ||
-                !ReadFragment(buffer, at, movie))
-                return false;
-        } else if (type == FourCc("mfra")) {
-            return false;
-        }
-        at += box_size;
-    }
-    if (moov.empty() || at != size)
+    PatchDurations(scan.moov, scan.movie);
+    return WriteAt(file, scan.moovBody, scan.moov) &&
+           WriteAt(file, size, RandomAccessIndex(scan.movie)) && file.flush().good();
+}
+
+bool ReadFragmentedLayout(const char *path, FragmentedLayout &layout)
+{
+    std::fstream file;
+    uint64_t size = 0;
+    Scan scan;
+    if (!OpenFile(file, path, size) || !ScanFile(file, size, scan))
         return false;
-    PatchDurations(moov, movie);
-    return WriteAt(file, moov_body, moov) && WriteAt(file, size, RandomAccessIndex(movie)) &&
-           file.flush().good();
+    layout.tracks.clear();
+    for (const Track &track : scan.movie.tracks)
+        layout.tracks.push_back(FragmentedTrack{track.id, track.handler, track.timescale,
+                                                track.end, track.mediaStart, track.emptyLead});
+    layout.end = scan.end;
+    return true;
 }
 
 }  // namespace recmux

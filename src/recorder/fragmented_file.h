@@ -2,11 +2,37 @@
 // without durations and writes no index we could use.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 namespace recmux {
 
 // Writes each track's duration into mvhd, tkhd and mdhd, and appends an index
 // (mfra) listing only the fragments whose track starts with a sync sample.
 // The file is read as untrusted; false leaves it as the muxer wrote it.
 bool FinishFragmentedFile(const char *path);
+
+// A track of a fragmented file: its handler ('vide', 'soun'), its timescale,
+// where its media ends (the decode time after its last sample, in its
+// timescale), and its edit list's media start and empty lead.
+struct FragmentedTrack {
+    uint32_t id;
+    uint32_t handler;
+    uint32_t timescale;
+    uint64_t end;
+    int64_t mediaStart;
+    uint64_t emptyLead;
+};
+
+struct FragmentedLayout {
+    std::vector<FragmentedTrack> tracks;
+    // Where the last whole fragment ends: an index, or a fragment a crash cut
+    // short, lies beyond it.
+    uint64_t end = 0;
+};
+
+// The tracks of a fragmented file up to its last whole fragment. False when
+// it is not a fragmented file, or holds boxes no recording holds.
+bool ReadFragmentedLayout(const char *path, FragmentedLayout &layout);
 
 }  // namespace recmux

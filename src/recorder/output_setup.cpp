@@ -211,7 +211,7 @@ void CMP4Writer::UseStreamParameterSets()
 
 bool CMP4Writer::IsCallbackOutput() const
 {
-    return output_->flags & AVFMT_FLAG_CUSTOM_IO;
+    return callbackOutput_;
 }
 
 // A callback output cannot seek back to write an index: it stays fragmented.
@@ -231,8 +231,11 @@ int CMP4Writer::WriteHeader()
     // fragment so that it can hold the audio's edit list. FFmpeg's index at
     // the end would list every fragment as a random-access point: the file
     // gets its own at close (fragmented_file.cpp), a stream none.
+    // Fragments appended to a recording continue its tracks' decode times.
     av_dict_set(&options, "movflags",
-                "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer", 0);
+                appender_ ? "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont"
+                          : "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer",
+                0);
     av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
     // Every finished fragment leaves at once, so a killed process leaves a readable file.
     output_->flush_packets = 1;
@@ -244,8 +247,9 @@ int CMP4Writer::WriteHeader()
 bool CMP4Writer::OpenFile()
 {
     // The working file was made at open; whatever has its name now is not ours.
-    if (!platform::IsSameFile(output_->url, workingFile_) ||
-        avio_open(&output_->pb, workingFd_.Path().c_str(), AVIO_FLAG_WRITE) < 0) {
+    const bool opened = appender_ ? AttachAppender()
+                                  : avio_open(&output_->pb, workingFd_.Path().c_str(), AVIO_FLAG_WRITE) >= 0;
+    if (!platform::IsSameFile(output_->url, workingFile_) || !opened) {
         setupClosed_ = true;
         CloseOutputIo();
         return false;
@@ -258,10 +262,27 @@ bool CMP4Writer::OpenFile()
         CloseOutputIo();
         return false;
     }
-    if (finalAtOpen_ && !ContinueRecording(finalPath_.c_str())) {
+    if (appender_ ? !ResumeInPlace() : finalAtOpen_ && !ContinueRecording(finalPath_.c_str())) {
         CloseOutputIo();
         return false;
     }
+    return true;
+}
+
+// The output's bytes go to the appender, through an I/O context of our own.
+bool CMP4Writer::AttachAppender()
+{
+    constexpr int kBufferSize = 1 << 16;
+    auto *buffer = static_cast<uint8_t *>(av_malloc(kBufferSize));
+    AVIOContext *io = buffer ? avio_alloc_context(buffer, kBufferSize, 1, appender_.get(), nullptr,
+                                                  FragmentAppender::Write, nullptr)
+                             : nullptr;
+    if (!io) {
+        av_free(buffer);
+        return false;
+    }
+    output_->pb = io;
+    output_->flags |= AVFMT_FLAG_CUSTOM_IO;
     return true;
 }
 

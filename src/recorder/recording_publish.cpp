@@ -43,20 +43,42 @@ void CMP4Writer::FinishWorkingFile()
     if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
         return;
     FinishFragmentedFile(workingPath_.c_str());
-    if (fileType_ != 1 && !MakePlain())
+    if (fileType_ != 1 && !MakePlain(workingFd_.Path()))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
+}
+
+// Continued in place, the recording is under its name already: it gets its
+// durations and index back, and reaches the disk. A plain one is copied into
+// the working file, which then replaces it like any recording.
+void CMP4Writer::FinishInPlace()
+{
+    workingHoldsRecording_ = false;
+    if (!appender_->Appended())
+        return;
+    if (!platform::IsSameFile(finalPath_.c_str(), *finalAtOpen_)) {
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_NAME_TAKEN);
+        return;
+    }
+    FinishFragmentedFile(finalPath_.c_str());
+    if (!files_.sync_file(appender_->Fd()))
+        MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+    if (fileType_ == 1 || videoFrameCount_ == 0)
+        return;
+    workingHoldsRecording_ = MakePlain(appender_->Path());
+    if (!workingHoldsRecording_)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
 }
 
 // The plain copy replaces the working file in one rename, under a lock of its
 // own: a crash on the way leaves the one or the other, whole and synced.
-bool CMP4Writer::MakePlain()
+bool CMP4Writer::MakePlain(const std::string &source)
 {
     std::string name;
     platform::FileIdentity identity;
     platform::UniqueFd plain = platform::CreatePrivate(workingPath_.c_str(), name, identity);
     if (!plain)
         return false;
-    if (!WritePlainCopy(workingFd_.Path().c_str(), plain.Path().c_str()) ||
+    if (!WritePlainCopy(source.c_str(), plain.Path().c_str()) ||
         !files_.sync_file(plain.Get()) ||
         files_.rename_narrow(name.c_str(), workingPath_.c_str()) != 0) {
         DeleteRecordingFile(files_, name.c_str());
@@ -74,7 +96,7 @@ bool CMP4Writer::FinaliseFile()
     // Whatever has taken the working name since is not ours to publish or delete.
     if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
         return videoFrameCount_ == 0;
-    if (videoFrameCount_ == 0) {
+    if (videoFrameCount_ == 0 || !workingHoldsRecording_) {
         DeleteRecordingFile(files_, workingPath_.c_str());
         return true;
     }
@@ -117,7 +139,7 @@ void CMP4Writer::SyncWhenDue()
     if (now - lastSync_ < kSyncInterval)
         return;
     lastSync_ = now;
-    if (!files_.sync_file(workingFd_.Get()))
+    if (!files_.sync_file(appender_ ? appender_->Fd() : workingFd_.Get()))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
 }
 

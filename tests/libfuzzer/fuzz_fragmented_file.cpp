@@ -1,6 +1,7 @@
-// FinishFragmentedFile over arbitrary files. Input: the whole file. Whatever its
-// boxes claim, nothing is read or written out of bounds, and a file that is
-// refused stays byte for byte as it was.
+// ReadFragmentedLayout and FinishFragmentedFile over arbitrary files. Input:
+// the whole file. Whatever its boxes claim, nothing is read or written out of
+// bounds, a layout never ends past the file, and a file that is refused stays
+// byte for byte as it was.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::FILE *file = std::fopen(Path().c_str(), "wb");
     check(file != nullptr && std::fwrite(data, 1, size, file) == size);
     std::fclose(file);
+    recmux::FragmentedLayout layout;
+    if (recmux::ReadFragmentedLayout(Path().c_str(), layout))
+        check(layout.end <= size);
     if (!recmux::FinishFragmentedFile(Path().c_str()))
         check(Read(Path()) == std::vector<uint8_t>(data, data + size));
     return 0;
