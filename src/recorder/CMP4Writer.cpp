@@ -113,14 +113,15 @@ bool CMP4Writer::Close()
     audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();
-    if (file_output && appender_)
+    if (file_output && continuedFd_)
         FinishInPlace();
     else if (file_output && finished && videoFrameCount_ > 0)
         FinishWorkingFile();
     if (file_output)
         FinaliseFile();
     workingFd_ = {};
-    appender_.reset();
+    sink_.reset();
+    continuedFd_ = {};
     return true;
 }
 

@@ -15,7 +15,7 @@
 #include "platform/regular_files.h"
 #include "recorder/IWriter.h"
 #include "recorder/call_guard.h"
-#include "recorder/fragment_appender.h"
+#include "recorder/fragment_sink.h"
 #include "video/video_intake.h"
 
 namespace recmux {
@@ -62,7 +62,7 @@ private:
     bool IsCallbackOutput() const;
     bool IsFragmented() const;
     bool OpenFile();
-    bool AttachAppender();
+    bool AttachSink();
     bool Init();
     int WriteHeader();
     void ReleaseVideo();
@@ -104,8 +104,10 @@ private:
     void *msgUser_ = nullptr;
     MsgNotifyCallback msgNotify_ = nullptr;
 
-    // A fragmented recording continued in place: the output's bytes go to its end.
-    std::unique_ptr<FragmentAppender> appender_;
+    // A fragmented recording continued in place, and where its fragments end.
+    platform::UniqueFd continuedFd_;
+    uint64_t appendAt_ = 0;
+    std::unique_ptr<FragmentSink> sink_;
     OutputContextPtr output_;
     bool callbackOutput_ = false;
     AVStream *videoStream_ = nullptr;

@@ -135,7 +135,8 @@ bool CMP4Writer::PrepareInPlace(const char *final_path)
     platform::UniqueFd file = ours ? platform::OpenToAppend(final_path, *finalAtOpen_) : platform::UniqueFd();
     if (!file)
         return false;
-    appender_ = std::make_unique<FragmentAppender>(std::move(file), layout.end);
+    continuedFd_ = std::move(file);
+    appendAt_ = layout.end;
     resumeVideoTicks_ = static_cast<int64_t>(video.end);
     resumeAudioSamples_ = static_cast<int64_t>(sound.end);
     audio_.KeepSampleRate(static_cast<int32_t>(sound.timescale));

@@ -491,7 +491,61 @@ bool OpenFile(std::fstream &file, const char *path, uint64_t &size)
     return file_size >= 0;
 }
 
+void AppendBox(Bytes &out, uint32_t type, const Bytes &body)
+{
+    AppendBe(out, 8 + body.size(), 4);
+    AppendBe(out, type, 4);
+    out.insert(out.end(), body.begin(), body.end());
+}
+
+// Version 0 holds creation and modification times, `kept` 32-bit fields, then
+// the duration, in 32 bits each; version 1 the times and duration in 64.
+bool AppendWidened(const Bytes &data, const Box &box, int kept, Bytes &out)
+{
+    const size_t fields = 16 + 4 * static_cast<size_t>(kept);
+    if (box.end - box.body < fields || data[box.body] != 0)
+        return false;
+    const uint8_t *p = &data[box.body];
+    Bytes body = {1, p[1], p[2], p[3]};
+    AppendBe(body, ReadBe(p + 4, 4), 8);
+    AppendBe(body, ReadBe(p + 8, 4), 8);
+    body.insert(body.end(), p + 12, p + fields - 4);
+    AppendBe(body, ReadBe(p + fields - 4, 4), 8);
+    body.insert(body.end(), p + fields, data.data() + box.end);
+    AppendBox(out, box.type, body);
+    return true;
+}
+
+bool Rebuild(const Bytes &data, size_t begin, size_t end, Bytes &out)
+{
+    size_t start = begin;
+    for (const Box &box : Children(data, begin, end)) {
+        const bool container = box.type == FourCc("moov") || box.type == FourCc("trak") ||
+                               box.type == FourCc("mdia");
+        const int kept = box.type == FourCc("tkhd") ? 2 : box.type == FourCc("mvhd") ||
+                                                          box.type == FourCc("mdhd")
+                                                          ? 1
+                                                          : -1;
+        Bytes body;
+        if (container && Rebuild(data, box.body, box.end, body))
+            AppendBox(out, box.type, body);
+        else if (container || kept < 0 || !AppendWidened(data, box, kept, out))
+            out.insert(out.end(), data.begin() + static_cast<long>(start),
+                       data.begin() + static_cast<long>(box.end));
+        start = box.end;
+    }
+    return start == end;
+}
+
 }  // namespace
+
+std::vector<uint8_t> WidenMovieHeader(const std::vector<uint8_t> &moov)
+{
+    Bytes widened;
+    if (!Rebuild(moov, 0, moov.size(), widened) || widened.size() > UINT32_MAX)
+        return moov;
+    return widened;
+}
 
 bool FinishFragmentedFile(const char *path)
 {

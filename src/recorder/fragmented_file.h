@@ -12,6 +12,12 @@ namespace recmux {
 // The file is read as untrusted; false leaves it as the muxer wrote it.
 bool FinishFragmentedFile(const char *path);
 
+// A moov box, its header included, with its mvhd, tkhd and mdhd of version 0
+// rewritten as version 1, whose durations take 64 bits, and the boxes around
+// them grown to match: FFmpeg writes version 0, which states no more than
+// 2^32 ticks (13 h at 90 kHz). As it was when it does not parse.
+std::vector<uint8_t> WidenMovieHeader(const std::vector<uint8_t> &moov);
+
 // A track of a fragmented file: its handler ('vide', 'soun'), its timescale,
 // where its media ends (the decode time after its last sample, in its
 // timescale), and its edit list's media start and empty lead.

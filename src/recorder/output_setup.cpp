@@ -233,7 +233,7 @@ int CMP4Writer::WriteHeader()
     // gets its own at close (fragmented_file.cpp), a stream none.
     // Fragments appended to a recording continue its tracks' decode times.
     av_dict_set(&options, "movflags",
-                appender_ ? "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont"
+                continuedFd_ ? "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont"
                           : "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer",
                 0);
     av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
@@ -247,9 +247,7 @@ int CMP4Writer::WriteHeader()
 bool CMP4Writer::OpenFile()
 {
     // The working file was made at open; whatever has its name now is not ours.
-    const bool opened = appender_ ? AttachAppender()
-                                  : avio_open(&output_->pb, workingFd_.Path().c_str(), AVIO_FLAG_WRITE) >= 0;
-    if (!platform::IsSameFile(output_->url, workingFile_) || !opened) {
+    if (!platform::IsSameFile(output_->url, workingFile_) || !AttachSink()) {
         setupClosed_ = true;
         CloseOutputIo();
         return false;
@@ -262,20 +260,23 @@ bool CMP4Writer::OpenFile()
         CloseOutputIo();
         return false;
     }
-    if (appender_ ? !ResumeInPlace() : finalAtOpen_ && !ContinueRecording(finalPath_.c_str())) {
+    if (continuedFd_ ? !ResumeInPlace() : finalAtOpen_ && !ContinueRecording(finalPath_.c_str())) {
         CloseOutputIo();
         return false;
     }
     return true;
 }
 
-// The output's bytes go to the appender, through an I/O context of our own.
-bool CMP4Writer::AttachAppender()
+// The output's bytes go to the sink, through an I/O context of our own: to
+// the working file, or to the end of the recording continued in place.
+bool CMP4Writer::AttachSink()
 {
+    sink_ = continuedFd_ ? std::make_unique<FragmentSink>(continuedFd_.Get(), appendAt_)
+                         : std::make_unique<FragmentSink>(workingFd_.Get(), std::nullopt);
     constexpr int kBufferSize = 1 << 16;
     auto *buffer = static_cast<uint8_t *>(av_malloc(kBufferSize));
-    AVIOContext *io = buffer ? avio_alloc_context(buffer, kBufferSize, 1, appender_.get(), nullptr,
-                                                  FragmentAppender::Write, nullptr)
+    AVIOContext *io = buffer ? avio_alloc_context(buffer, kBufferSize, 1, sink_.get(), nullptr,
+                                                  FragmentSink::Write, nullptr)
                              : nullptr;
     if (!io) {
         av_free(buffer);

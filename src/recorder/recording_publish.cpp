@@ -53,18 +53,18 @@ void CMP4Writer::FinishWorkingFile()
 void CMP4Writer::FinishInPlace()
 {
     workingHoldsRecording_ = false;
-    if (!appender_->Appended())
+    if (!sink_ || !sink_->Fragmented())
         return;
     if (!platform::IsSameFile(finalPath_.c_str(), *finalAtOpen_)) {
         MarkOutputFailed(RECMUX_MSG_OUTPUT_NAME_TAKEN);
         return;
     }
     FinishFragmentedFile(finalPath_.c_str());
-    if (!files_.sync_file(appender_->Fd()))
+    if (!files_.sync_file(continuedFd_.Get()))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
     if (fileType_ == 1 || videoFrameCount_ == 0)
         return;
-    workingHoldsRecording_ = MakePlain(appender_->Path());
+    workingHoldsRecording_ = MakePlain(continuedFd_.Path());
     if (!workingHoldsRecording_)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
 }
@@ -139,7 +139,7 @@ void CMP4Writer::SyncWhenDue()
     if (now - lastSync_ < kSyncInterval)
         return;
     lastSync_ = now;
-    if (!files_.sync_file(appender_ ? appender_->Fd() : workingFd_.Get()))
+    if (!files_.sync_file(continuedFd_ ? continuedFd_.Get() : workingFd_.Get()))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
 }
 

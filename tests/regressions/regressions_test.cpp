@@ -169,6 +169,29 @@ TEST(Regressions, VideoHeldBeforeTheOutputOpensIsBoundedAndOpensItThere)
     EXPECT_EQ(Probe(dir.Path("held.mp4"), "nb_read_frames"), "16");
 }
 
+// Past 2^32 ticks of the 90 kHz clock (13.25 h) a fragmented file stated
+// its video duration as 0: its headers had 32 bits for it.
+TEST(Regressions, AFragmentedRecordingPastThirteenHoursStatesItsLength)
+{
+    TempDir dir;
+    const std::string path = dir.Path("long.mp4");
+    recmux_writer *writer = recmux_writer_open(path.c_str());
+    recmux_writer_set_file_type(writer, 1);
+    // Outages of just under five minutes, which the recording keeps as they are.
+    uint64_t pts = 1000000;
+    for (size_t i = 0; i < 200; i++) {
+        const auto &unit = H264(250)[i % 250];
+        pts += i < 25 ? 40000 : 290000000;
+        ASSERT_EQ(recmux_writer_write_video(writer, unit.bytes.data(), static_cast<uint32_t>(unit.bytes.size()), pts,
+                                            unit.key),
+                  0);
+    }
+    ASSERT_EQ(recmux_writer_close(&writer), 0);
+    const double fed = static_cast<double>(pts - 1000000 - 24 * 40000) / 1e6;
+    EXPECT_GT(fed, 13.25 * 3600);
+    EXPECT_NEAR(std::stod(Probe(path, "duration")), fed, 300);
+}
+
 using Messages = std::vector<std::pair<int32_t, int32_t>>;
 
 int32_t RECMUX_STDCALL Collect(void *user, int32_t category, int32_t value)
