@@ -28,7 +28,8 @@ typedef struct recmux_reader recmux_reader;
 /* Opens path (its bytes are the name) for reading. Returns a new reader, or
  * NULL unless it is a regular file (a FIFO, device or directory is refused at
  * once), read as MP4 only, whose first video stream is H.264, H.265 or
- * MPEG-4 Part 2. */
+ * MPEG-4 Part 2, and whose movie timescale lies in 1..INT32_MAX (FFmpeg reads
+ * any other as 1, which would make every time in it wrong). */
 RECMUX_API recmux_reader *RECMUX_CDECL recmux_reader_open(const char *path);
 
 /* 0 while a file is open, which is from open to close. */
@@ -37,7 +38,8 @@ RECMUX_API int32_t RECMUX_CDECL recmux_reader_is_open(recmux_reader *reader);
 /* *fps = frame rate of the first video stream; 1 when the file gives none. */
 RECMUX_API int32_t RECMUX_CDECL recmux_reader_get_fps(recmux_reader *reader, double *fps);
 
-/* *ms = duration of the recording in milliseconds; 1 when it is unknown. */
+/* *ms = duration of the recording in milliseconds, at most INT32_MAX (24.8
+ * days) however long the file says it is; 1 when it is unknown. */
 RECMUX_API int32_t RECMUX_CDECL recmux_reader_get_duration(recmux_reader *reader, int32_t *ms);
 
 /* Copies the next packet into buffer, which belongs to the caller.

@@ -123,8 +123,10 @@ typedef int (RECMUX_STDCALL *MsgNotifyCallback)(void *user, int32_t category, in
  * While the recorder lives, that working file is locked: no other recorder,
  * in this process or another, opens path (the lock dies with the process;
  * readers may still read the file). When path holds a recording already, it
- * is continued: its packets are copied into the new file here, and the new
- * frames follow them. A working file that a crash left is kept: one that
+ * is continued, the new frames following the old ones: a fragmented one
+ * written by this library, with video and sound, in place (new fragments are
+ * appended to it, nothing is copied, and it stays as it was until the first
+ * one comes); any other by a copy of its packets into the new file, here. A working file that a crash left is kept: one that
  * reads back as a recording becomes path and is continued, or, when path
  * exists too, is moved beside it as NAME.recovered.mp4 (NAME.recovered-2.mp4,
  * ...: the first name no file has; nothing is replaced); one that holds
@@ -153,10 +155,12 @@ RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open_and_set_callback(
 /* 0 while the recorder has an output, which is from open to close. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_is_open(recmux_writer *writer);
 
-/* type 1 makes a fragmented MP4 (each finished fragment reaches the file at
- * once and the disk within a second, so a crash keeps everything up to the
- * last one); anything else a plain MP4. It takes effect only before the output is set up, which happens with
- * the first frames; a callback recorder is always fragmented. */
+/* type 1 makes a fragmented MP4, anything else a plain MP4. Both are written
+ * in fragments, each reaching the file when it is finished and the disk within
+ * a second, so that a crash keeps everything up to the last one; a plain one
+ * is rewritten with its index at the front at close, which is when the type
+ * takes effect: it may come at any time before. A callback recorder is always
+ * fragmented. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_file_type(recmux_writer *writer, int32_t type);
 
 /* Registers notify, called with user and a message; NULL removes it. user
