@@ -1,7 +1,8 @@
 """Live view in a browser: streams from the write callback play in headless
 Chromium through Media Source Extensions, appended fragment by fragment from
 the start, and joined a few seconds in at a fragment that starts with a key
-frame. usage: mse_check.py path/to/recmux"""
+frame. So does a fragmented file continued in place by a second recording,
+across the join and joined after it. usage: mse_check.py path/to/recmux"""
 import http.server
 import json
 import os
@@ -26,15 +27,19 @@ STREAMS = {
     "sound.mp4": ["--seconds", "8"],
     "silent.mp4": ["--seconds", "8", "--no-audio"],
     "late_sound.mp4": ["--seconds", "30", "--audio-start", "25"],
+    "continued.mp4": ["--seconds", "4", "--fragmented"],
 }
+CONTINUED = "continued.mp4"
 # (stream, join after seconds): 0 plays from the start.
-PLAN = [(name, join) for name in STREAMS for join in (0, 3)]
+PLAN = [(name, join) for name in STREAMS for join in ((0, 5) if name == CONTINUED else (0, 3))]
 
 
 def record(tool, work):
     for name, arguments in STREAMS.items():
-        subprocess.run([tool, "record", "--callback", "-o", os.path.join(work, name)] + arguments,
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sessions, output = (2, []) if name == CONTINUED else (1, ["--callback"])
+        for _ in range(sessions):
+            subprocess.run([tool, "record"] + output + ["-o", os.path.join(work, name)] + arguments,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def plan_item(work, name, join):

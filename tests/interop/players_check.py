@@ -1,6 +1,8 @@
 """Recordings as players see them: GStreamer's discoverer, decoder and seeks,
 FFmpeg's decoder, and the boxes that no player shows (tfhd addressing, the
-random-access index, btrt, the sample entry). usage: players_check.py recmux"""
+random-access index, btrt, the sample entry). A "continued" recording is two
+sessions of half the length each, the first fragmented, so that the second
+continues it in place. usage: players_check.py recmux"""
 import hashlib
 import os
 import re
@@ -31,6 +33,8 @@ RECORDINGS = {
     "plain_h265": (["--codec", "h265"], False, "h265", True),
     "fragmented_h265": (["--fragmented", "--codec", "h265"], True, "h265", True),
     "stream_h265": (["--callback", "--codec", "h265", "--no-audio"], True, "h265", False),
+    "fragmented_continued": (["--fragmented"], True, "h264", True),
+    "plain_continued": ([], False, "h264", True),
 }
 
 failures = []
@@ -177,8 +181,11 @@ def main():
     try:
         for name, (arguments, fragmented, codec, with_sound) in RECORDINGS.items():
             path = os.path.join(work, name + ".mp4")
-            subprocess.run([tool, "record", "--seconds", str(SECONDS), "-o", path] + arguments,
-                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            sessions = [["--fragmented"], arguments] if "continued" in name else [arguments]
+            for session in sessions:
+                seconds = str(SECONDS // len(sessions))
+                subprocess.run([tool, "record", "--seconds", seconds, "-o", path] + session,
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             reference = frame_md5s(path)
             if not check(len(reference) == SECONDS * FPS, "%s: %d pictures decoded" %
                          (name, len(reference))):
