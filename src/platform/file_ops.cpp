@@ -31,17 +31,6 @@ bool NarrowPath(const wchar_t *path, std::string &out)
     return !out.empty();
 }
 
-bool ExistsNarrow(const char *path)
-{
-    return access(path, F_OK) == 0;
-}
-
-bool ExistsWide(const wchar_t *path)
-{
-    std::string narrow;
-    return NarrowPath(path, narrow) && ExistsNarrow(narrow.c_str());
-}
-
 bool DeleteNarrow(const char *path)
 {
     return unlink(path) == 0;
@@ -143,9 +132,8 @@ bool SyncFolder(const char *path)
 const FileOps &SystemFileOps()
 {
     static const FileOps ops = {
-        ExistsNarrow, ExistsWide,   DeleteNarrow,   DeleteWide,
-        RenameNarrow, RenameWide,   MoveKeepTarget, CopyReplace,
-        SyncFile,     SyncFolder,
+        DeleteNarrow, DeleteWide,     RenameNarrow, RenameWide,
+        MoveKeepTarget, CopyReplace,  SyncFile,     SyncFolder,
     };
     return ops;
 }

@@ -5,8 +5,6 @@
 namespace recmux::platform {
 
 struct FileOps {
-    bool (*exists_narrow)(const char *path);
-    bool (*exists_wide)(const wchar_t *path);
     bool (*delete_narrow)(const char *path);
     bool (*delete_wide)(const wchar_t *path);
     // 0 on success, like rename(); both replace an existing target.

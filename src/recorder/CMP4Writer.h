@@ -60,7 +60,6 @@ private:
     bool OpenAudioStream();
     void UseStreamParameterSets();
     bool IsCallbackOutput() const;
-    bool IsFragmented() const;
     bool OpenFile();
     bool AttachSink();
     bool Init();
@@ -91,8 +90,8 @@ private:
     void FinishWorkingFile();
     void FinishInPlace();
     bool MakePlain(const std::string &source);
-    bool FinaliseFile();
-    bool KeepAside(int32_t reason);
+    void FinaliseFile();
+    void KeepAside(int32_t reason);
     bool FinalFileReplaced() const;
     void SyncWhenDue();
     void CheckWorkingFile();

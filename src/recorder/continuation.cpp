@@ -132,7 +132,8 @@ bool CMP4Writer::PrepareInPlace(const char *final_path)
                       video.mediaStart == 0 && video.emptyLead == 0 && sound.id == 2 &&
                       sound.handler == MKBETAG('s', 'o', 'u', 'n') && sound.timescale > 0 &&
                       video.end <= INT64_MAX && sound.end <= INT64_MAX;
-    platform::UniqueFd file = ours ? platform::OpenToAppend(final_path, *finalAtOpen_) : platform::UniqueFd();
+    platform::UniqueFd file =
+        ours ? platform::OpenToAppend(final_path, *finalAtOpen_) : platform::UniqueFd();
     if (!file)
         return false;
     continuedFd_ = std::move(file);

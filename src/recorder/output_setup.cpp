@@ -12,6 +12,16 @@ namespace {
 // viewer waits little and a crash loses little.
 constexpr int64_t kFragmentMicroseconds = 200000;
 
+// Moof-relative addressing lets a fragment be read without what came before
+// it (browsers insist on it). The moov waits for the first fragment so that it
+// can hold the audio's edit list. FFmpeg's index at the end would list every
+// fragment as a random-access point: the file gets its own at close
+// (fragmented_file.cpp), a stream none.
+constexpr char kMovFlags[] = "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer";
+// Fragments appended to a recording continue its tracks' decode times.
+constexpr char kContinuedMovFlags[] =
+    "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont";
+
 // The describing encoder's settings shape no packet: it never encodes.
 void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCodecID codec_id,
                    int32_t width, int32_t height, AVRational rate)
@@ -214,28 +224,13 @@ bool CMP4Writer::IsCallbackOutput() const
     return callbackOutput_;
 }
 
-// A callback output cannot seek back to write an index: it stays fragmented.
-bool CMP4Writer::IsFragmented() const
-{
-    return fileType_ == 1 || IsCallbackOutput();
-}
-
 // Every recording is written fragmented, a plain one too until close: a
 // crash keeps all but the fragment in progress.
 int CMP4Writer::WriteHeader()
 {
     setupClosed_ = true;
     AVDictionary *options = nullptr;
-    // Moof-relative addressing lets a fragment be read without what came
-    // before it (browsers insist on it). The moov waits for the first
-    // fragment so that it can hold the audio's edit list. FFmpeg's index at
-    // the end would list every fragment as a random-access point: the file
-    // gets its own at close (fragmented_file.cpp), a stream none.
-    // Fragments appended to a recording continue its tracks' decode times.
-    av_dict_set(&options, "movflags",
-                continuedFd_ ? "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont"
-                          : "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer",
-                0);
+    av_dict_set(&options, "movflags", continuedFd_ ? kContinuedMovFlags : kMovFlags, 0);
     av_dict_set_int(&options, "frag_duration", kFragmentMicroseconds, 0);
     // Every finished fragment leaves at once, so a killed process leaves a readable file.
     output_->flush_packets = 1;

@@ -24,7 +24,8 @@ bool CopyStreams(const AVFormatContext &input, AVFormatContext &output)
 bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket &packet)
 {
     const int index = packet.stream_index;
-    av_packet_rescale_ts(&packet, input.streams[index]->time_base, output.streams[index]->time_base);
+    av_packet_rescale_ts(&packet, input.streams[index]->time_base,
+                         output.streams[index]->time_base);
     return av_interleaved_write_frame(&output, &packet) >= 0;
 }
 
@@ -46,8 +47,10 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output)
         }
         PacketPtr &before = held[index];
         if (before) {
-            if (packet->dts != AV_NOPTS_VALUE && before->dts != AV_NOPTS_VALUE)
-                steps[index] = std::max<int64_t>(packet->dts - before->dts, 0);
+            int64_t step = 0;
+            if (packet->dts != AV_NOPTS_VALUE && before->dts != AV_NOPTS_VALUE &&
+                !__builtin_sub_overflow(packet->dts, before->dts, &step))
+                steps[index] = std::max<int64_t>(step, 0);
             before->duration = steps[index];
             if (!WriteCopied(input, output, *before))
                 return false;

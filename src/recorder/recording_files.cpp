@@ -8,16 +8,6 @@ extern "C" {
 }
 
 namespace recmux {
-bool FileExists(const platform::FileOps &files, const char *path)
-{
-    if (!path || !*path)
-        return false;
-    if (files.exists_narrow(path))
-        return true;
-    const std::wstring wide = platform::Utf8ToWide(path);
-    return !wide.empty() && files.exists_wide(wide.c_str());
-}
-
 bool DeleteRecordingFile(const platform::FileOps &files, const char *path)
 {
     return files.delete_narrow(path) || files.delete_wide(platform::Utf8ToWide(path).c_str());

@@ -9,7 +9,6 @@
 
 namespace recmux {
 
-bool FileExists(const platform::FileOps &files, const char *path);
 bool DeleteRecordingFile(const platform::FileOps &files, const char *path);
 // 0 once the working file is under the final name; non-zero when every way of
 // moving it failed (the working file then stays), -1 when memory ran out.

@@ -91,14 +91,17 @@ bool CMP4Writer::MakePlain(const std::string &source)
 
 // Only a working file without a single frame is deleted: footage that does
 // not read back, or whose name now holds what close may not replace, is kept.
-bool CMP4Writer::FinaliseFile()
+void CMP4Writer::FinaliseFile()
 {
     // Whatever has taken the working name since is not ours to publish or delete.
-    if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
-        return videoFrameCount_ == 0;
+    if (!platform::IsSameFile(workingPath_.c_str(), workingFile_)) {
+        if (videoFrameCount_ > 0 && workingHoldsRecording_)
+            MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
+        return;
+    }
     if (videoFrameCount_ == 0 || !workingHoldsRecording_) {
         DeleteRecordingFile(files_, workingPath_.c_str());
-        return true;
+        return;
     }
     if (!files_.sync_file(workingFd_.Get()))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
@@ -106,20 +109,16 @@ bool CMP4Writer::FinaliseFile()
         return KeepAside(RECMUX_MSG_OUTPUT_FINISH);
     if (FinalFileReplaced())
         return KeepAside(RECMUX_MSG_OUTPUT_NAME_TAKEN);
-    if (FinaliseRecording(files_, workingPath_.c_str(), finalPath_.c_str()) != 0) {
-        MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
-        return false;
-    }
+    if (FinaliseRecording(files_, workingPath_.c_str(), finalPath_.c_str()) != 0)
+        return MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
     files_.sync_folder(finalPath_.c_str());
-    return true;
 }
 
 // With no name to go to, the file stays under the working name: the next open recovers it.
-bool CMP4Writer::KeepAside(int32_t reason)
+void CMP4Writer::KeepAside(int32_t reason)
 {
     MoveAside(files_, workingPath_, finalPath_);
     MarkOutputFailed(reason);
-    return false;
 }
 
 bool CMP4Writer::FinalFileReplaced() const
