@@ -111,8 +111,7 @@ UniqueFd OpenToAppend(const char *path, const FileIdentity &identity)
     struct stat info;
     if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    const FileIdentity found = Identity(info);
-    if (found.device != identity.device || found.inode != identity.inode)
+    if (Identity(info) != identity)
         return {};
     return file;
 }
@@ -163,8 +162,7 @@ bool IsSameFile(const char *path, const FileIdentity &identity)
     struct stat info;
     if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return false;
-    const FileIdentity found = Identity(info);
-    return found.device == identity.device && found.inode == identity.inode;
+    return Identity(info) == identity;
 }
 
 bool AbsentOrRegular(const char *path, bool follow)

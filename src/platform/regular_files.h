@@ -13,6 +13,7 @@ namespace recmux::platform {
 struct FileIdentity {
     uint64_t device = 0;
     uint64_t inode = 0;
+    bool operator==(const FileIdentity &) const = default;
 };
 
 // One owner for a descriptor.

@@ -123,10 +123,9 @@ void CMP4Writer::KeepAside(int32_t reason)
 
 bool CMP4Writer::FinalFileReplaced() const
 {
+    // A name emptied meanwhile is taken: nothing there is lost.
     const std::optional<platform::FileIdentity> now = platform::IdentityOf(finalPath_.c_str());
-    if (!now || !finalAtOpen_)
-        return now.has_value();
-    return now->device != finalAtOpen_->device || now->inode != finalAtOpen_->inode;
+    return now && now != finalAtOpen_;
 }
 
 // What the file holds survives a power cut, up to a second of it.
