@@ -27,12 +27,15 @@ const char *FilterChain(AVCodecID codec)
 }
 
 // FFmpeg reads a movie timescale it cannot use (0, or above INT32_MAX) as 1,
-// which turns every movie duration and edit into seconds: such a file is refused.
-bool MovieTimescaleUsable(AVIOContext &io)
+// which turns every movie duration and edit into seconds; and it sizes its
+// index by the sample counts the boxes claim, which a few bytes can make
+// billions: a file that declares more samples than it has bytes is refused.
+bool DeclaresOnlyWhatItHolds(const char *path)
 {
-    const int64_t position = avio_tell(&io);
-    const std::optional<uint32_t> timescale = MovieTimescale(io);
-    avio_seek(&io, position, SEEK_SET);
+    const std::optional<DeclaredLayout> layout = ReadDeclaredLayout(path);
+    if (!layout || layout->samples > layout->fileSize)
+        return false;
+    const std::optional<uint32_t> timescale = layout->timescale;
     return !timescale || (*timescale > 0 && *timescale <= std::numeric_limits<int32_t>::max());
 }
 
@@ -81,11 +84,10 @@ bool CMP4Reader::OpenInput(const char *path)
     const AVInputFormat *format = av_find_input_format("mp4");
     const platform::UniqueFd file(platform::OpenRegular(path));
     AVFormatContext *input = nullptr;
-    if (!format || !file || avformat_open_input(&input, file.Path().c_str(), format, nullptr) < 0)
+    if (!format || !file || !DeclaresOnlyWhatItHolds(file.Path().c_str()) ||
+        avformat_open_input(&input, file.Path().c_str(), format, nullptr) < 0)
         return false;
     input_.reset(input);
-    if (!input->pb || !MovieTimescaleUsable(*input->pb))
-        return false;
     if (avformat_find_stream_info(input, nullptr) < 0)
         return false;
     videoIndex_ = FirstVideoStream(*input);

@@ -1,19 +1,22 @@
-// What a file's movie header (moov/mvhd) states, read by us: FFmpeg replaces
-// values it cannot use with its own, and the file's own are needed to judge it.
+// What a file's boxes declare that FFmpeg takes on trust, read by us first:
+// FFmpeg replaces a movie timescale it cannot use with its own, and sizes its
+// sample index by the counts the boxes claim, whatever the file holds.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 
-extern "C" {
-#include <libavformat/avio.h>
-}
-
 namespace recmux {
 
-// The timescale of the first moov's mvhd, read from the start of io (whose
-// position is left anywhere); none when no whole one is found among the first
-// boxes of each level.
-std::optional<uint32_t> MovieTimescale(AVIOContext &io);
+struct DeclaredLayout {
+    // Of the first moov's mvhd; none when no whole one is found.
+    std::optional<uint32_t> timescale;
+    // The sample counts of every stsz, stz2 and trun, added up (saturating).
+    uint64_t samples = 0;
+    uint64_t fileSize = 0;
+};
+
+// Reads only box headers and the fields above; none when the file does not open.
+std::optional<DeclaredLayout> ReadDeclaredLayout(const char *path);
 
 }  // namespace recmux

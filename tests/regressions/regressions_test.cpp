@@ -199,6 +199,25 @@ TEST(Regressions, AFragmentedRecordingPastThirteenHoursStatesItsLength)
     EXPECT_NEAR(static_cast<double>(ticks) / 90000, fed, 300);
 }
 
+// A trun of 44 bytes that claims 83 million samples made FFmpeg's demuxer
+// fill an index of 2 GB: a file declaring more samples than it has bytes is refused.
+TEST(Regressions, AFileClaimingMoreSamplesThanBytesIsNotRead)
+{
+    TempDir dir;
+    const std::string path = dir.Path("claims.mp4");
+    ASSERT_EQ(RecordFile(path, H264(50), 1), 0);
+    std::string bytes = ReadAll(path);
+    const size_t count = bytes.find("trun") + 8;
+    ASSERT_LT(count + 4, bytes.size());
+    for (const char *claim : {"\x00\x00\x00\x05", "\x05\x00\x00\x00"}) {
+        bytes.replace(count, 4, claim, 4);
+        WriteAll(path, bytes);
+        recmux_reader *reader = recmux_reader_open(path.c_str());
+        EXPECT_EQ(reader != nullptr, claim[3] == 5);
+        recmux_reader_close(&reader);
+    }
+}
+
 using Messages = std::vector<std::pair<int32_t, int32_t>>;
 
 int32_t RECMUX_STDCALL Collect(void *user, int32_t category, int32_t value)
