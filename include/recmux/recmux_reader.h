@@ -28,8 +28,9 @@ typedef struct recmux_reader recmux_reader;
 /* Opens path (its bytes are the name) for reading. Returns a new reader, or
  * NULL unless it is a regular file (a FIFO, device or directory is refused at
  * once), read as MP4 only, whose first video stream is H.264, H.265 or
- * MPEG-4 Part 2, and whose movie timescale lies in 1..INT32_MAX (FFmpeg reads
- * any other as 1, which would make every time in it wrong). */
+ * MPEG-4 Part 2, whose movie timescale lies in 1..INT32_MAX (FFmpeg reads
+ * any other as 1, which would make every time in it wrong), and whose boxes
+ * declare no more samples than the file has bytes. */
 RECMUX_API recmux_reader *RECMUX_CDECL recmux_reader_open(const char *path);
 
 /* 0 while a file is open, which is from open to close. */
