@@ -28,12 +28,13 @@ const char *FilterChain(AVCodecID codec)
 
 // FFmpeg reads a movie timescale it cannot use (0, or above INT32_MAX) as 1,
 // which turns every movie duration and edit into seconds; and it sizes its
-// index by the sample counts the boxes claim, which a few bytes can make
-// billions: a file that declares more samples than it has bytes is refused.
+// index by the counts the boxes claim, which a few bytes can make billions: a
+// file that declares more samples than it has bytes, or a table more entries
+// than its box holds, is refused.
 bool DeclaresOnlyWhatItHolds(const char *path)
 {
     const std::optional<DeclaredLayout> layout = ReadDeclaredLayout(path);
-    if (!layout || layout->samples > layout->fileSize)
+    if (!layout || layout->overclaimed || layout->samples > layout->fileSize)
         return false;
     const std::optional<uint32_t> timescale = layout->timescale;
     return !timescale || (*timescale > 0 && *timescale <= std::numeric_limits<int32_t>::max());

@@ -1,5 +1,6 @@
 #include "reader/movie_header.h"
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 
@@ -55,9 +56,9 @@ public:
         } else if (size == 0) {
             size = end - begin;  // the last box runs to the end
         }
-        if (size < header || size > end - begin)
+        if (size < header)
             return std::nullopt;
-        return Box{static_cast<uint32_t>(*head), begin + header, begin + size};
+        return Box{static_cast<uint32_t>(*head), begin + header, begin + std::min(size, end - begin)};
     }
 
     // A 32-bit field at offset into the box's body.
@@ -82,9 +83,35 @@ void Add(uint64_t &samples, std::optional<uint32_t> count)
 bool IsContainer(uint32_t type)
 {
     for (uint32_t container : {FourCc("moov"), FourCc("trak"), FourCc("mdia"), FourCc("minf"),
-                               FourCc("stbl"), FourCc("moof"), FourCc("traf")}) {
+                               FourCc("stbl"), FourCc("moof"), FourCc("traf"), FourCc("edts"),
+                               FourCc("mfra")}) {
         if (type == container)
             return true;
+    }
+    return false;
+}
+
+// A table box: where its entry count lies, where its entries start, and the
+// fewest bytes an entry takes.
+struct Table {
+    uint32_t type;
+    uint64_t countAt, entriesAt, entryBytes;
+};
+
+constexpr Table kTables[] = {
+    {FourCc("stts"), 4, 8, 8},  {FourCc("stsc"), 4, 8, 12}, {FourCc("stco"), 4, 8, 4},
+    {FourCc("co64"), 4, 8, 8},  {FourCc("ctts"), 4, 8, 8},  {FourCc("stss"), 4, 8, 4},
+    {FourCc("stps"), 4, 8, 4},  {FourCc("elst"), 4, 8, 12}, {FourCc("tfra"), 12, 16, 11},
+};
+
+bool Overclaims(BoxReader &reader, const Box &box)
+{
+    for (const Table &table : kTables) {
+        if (box.type != table.type)
+            continue;
+        const std::optional<uint32_t> count = reader.Field(box, table.countAt);
+        const uint64_t room = box.end - box.body;
+        return count && (room < table.entriesAt || *count > (room - table.entriesAt) / table.entryBytes);
     }
     return false;
 }
@@ -105,6 +132,8 @@ void Walk(BoxReader &reader, uint64_t begin, uint64_t end, int depth, DeclaredLa
             Add(layout.samples, reader.Field(*box, 8));
         } else if (box->type == FourCc("trun")) {
             Add(layout.samples, reader.Field(*box, 4));
+        } else if (Overclaims(reader, *box)) {
+            layout.overclaimed = true;
         } else if (IsContainer(box->type) && depth < kMaxDepth) {
             Walk(reader, box->body, box->end, depth + 1, layout);
         }

@@ -14,9 +14,12 @@ struct DeclaredLayout {
     // The sample counts of every stsz, stz2 and trun, added up (saturating).
     uint64_t samples = 0;
     uint64_t fileSize = 0;
+    // A table box claims more entries than its bytes hold.
+    bool overclaimed = false;
 };
 
-// Reads only box headers and the fields above; none when the file does not open.
+// Reads only box headers and the fields above, looking into boxes that run
+// past their container as FFmpeg does; none when the file does not open.
 std::optional<DeclaredLayout> ReadDeclaredLayout(const char *path);
 
 }  // namespace recmux
