@@ -37,19 +37,22 @@ bool CMP4Writer::ClaimName(const char *path)
 }
 
 // The finished working file takes the form asked for. A plain copy that
-// cannot be made leaves it fragmented, as readable and as whole.
+// cannot be made leaves it fragmented, as readable and as whole. Only a file
+// that stays fragmented gets its durations and index: a plain copy makes its own.
 void CMP4Writer::FinishWorkingFile()
 {
     if (!platform::IsSameFile(workingPath_.c_str(), workingFile_))
         return;
+    if (fileType_ != 1 && MakePlain(workingFd_.Path()))
+        return;
     FinishFragmentedFile(workingPath_.c_str());
-    if (fileType_ != 1 && !MakePlain(workingFd_.Path()))
+    if (fileType_ != 1)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
 }
 
-// Continued in place, the recording is under its name already: it gets its
-// durations and index back, and reaches the disk. A plain one is copied into
-// the working file, which then replaces it like any recording.
+// Continued in place, the recording is under its name already. A plain one is
+// copied into the working file, which then replaces it like any recording;
+// else it gets its durations and index back, and reaches the disk.
 void CMP4Writer::FinishInPlace()
 {
     workingHoldsRecording_ = false;
@@ -59,13 +62,14 @@ void CMP4Writer::FinishInPlace()
         MarkOutputFailed(RECMUX_MSG_OUTPUT_NAME_TAKEN);
         return;
     }
+    const bool plain = fileType_ != 1 && videoFrameCount_ > 0;
+    workingHoldsRecording_ = plain && MakePlain(continuedFd_.Path());
+    if (workingHoldsRecording_)
+        return;
     FinishFragmentedFile(finalPath_.c_str());
     if (!files_.sync_file(continuedFd_.Get()))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
-    if (fileType_ == 1 || videoFrameCount_ == 0)
-        return;
-    workingHoldsRecording_ = MakePlain(continuedFd_.Path());
-    if (!workingHoldsRecording_)
+    if (plain)
         MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
 }
 
