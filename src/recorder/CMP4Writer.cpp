@@ -34,10 +34,10 @@ bool CMP4Writer::Open(const char *path)
     endPts_ = 0;
     finalPath_ = path;
     workingPath_ = finalPath_ + ".tmp";
-    // A FIFO would block every read, a directory or device take no recording,
-    // and a symlink at the working name could redirect it: refused at once.
-    if (!platform::AbsentOrRegular(path, true) ||
-        !platform::AbsentOrRegular(workingPath_.c_str(), false) || !ClaimName(path))
+    // A FIFO would block every read, a directory or device take no recording:
+    // refused at once. Claiming the name refuses the same at the working name,
+    // and a symlink there, which could redirect the recording.
+    if (!platform::AbsentOrRegular(path, true) || !ClaimName(path))
         return false;
 
     AVFormatContext *output = nullptr;
