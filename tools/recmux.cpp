@@ -244,8 +244,8 @@ int Version()
 {
     char voice[ZK_VOICE_VERSION_BYTES];
     ZK_VOICE_GetVersion(voice);
-    std::printf("recmux %s\nlibrecmux %s\nvoice codec %s\nFFmpeg %s\n", RECMUX_VERSION,
-                RECMUX_VERSION, voice, av_version_info());
+    std::printf("recmux %s\nlibrecmux %s\nvoice codec %s\nFFmpeg %s\n", RECMUX_TOOL_VERSION,
+                recmux_version(), voice, av_version_info());
     return 0;
 }
 

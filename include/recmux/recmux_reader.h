@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 #include "recmux_export.h"
+#include "recmux_library.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -25,6 +25,7 @@
 #include <stdint.h>
 
 #include "recmux_export.h"
+#include "recmux_library.h"
 #include "zk_voice.h"
 
 #ifdef __cplusplus
@@ -32,6 +33,19 @@ extern "C" {
 #endif
 
 typedef struct recmux_writer recmux_writer;
+
+/* File types for recmux_writer_set_file_type. */
+#define RECMUX_FILE_PLAIN 0
+#define RECMUX_FILE_FRAGMENTED 1
+
+/* Video codec values for recmux_writer_init_video; the _ALT values are taken
+ * as the one before them. */
+#define RECMUX_VIDEO_H264 0
+#define RECMUX_VIDEO_H264_ALT 264
+#define RECMUX_VIDEO_H265 1
+#define RECMUX_VIDEO_H265_ALT 265
+#define RECMUX_VIDEO_H265_ALT2 256
+#define RECMUX_VIDEO_MPEG4 2
 
 /* Audio type codes for recmux_writer_init_audio: how device audio is coded.
  * Every code is decoded with one voice codec (zk_voice.h), shown on its right;
@@ -155,7 +169,8 @@ RECMUX_API recmux_writer *RECMUX_CDECL recmux_writer_open_and_set_callback(
 /* 0 while the recorder has an output, which is from open to close. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_is_open(recmux_writer *writer);
 
-/* type 1 makes a fragmented MP4, anything else a plain MP4. Both are written
+/* type RECMUX_FILE_FRAGMENTED (1) makes a fragmented MP4, anything else a
+ * plain MP4 (RECMUX_FILE_PLAIN). Both are written
  * in fragments, each reaching the file when it is finished and the disk within
  * a second, so that a crash keeps everything up to the last one; a plain one
  * is rewritten with its index at the front at close, which is when the type
@@ -171,7 +186,7 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_msg_notify(recmux_writer *writ
                                                              MsgNotifyCallback notify);
 
 /* Declares the video stream instead of taking it from the first key frame.
- * codec: 0 or 264 H.264, 1, 265 or 256 H.265, 2 MPEG-4 Part 2; width and
+ * codec: RECMUX_VIDEO_*, 0 or 264 H.264, 1, 265 or 256 H.265, 2 MPEG-4 Part 2; width and
  * height in pixels (0 or less: from the first key frame); reserved is kept,
  * unused. Returns 1 on every call after the first, which changes nothing. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, int32_t codec,

@@ -6,7 +6,7 @@
 #include <recmux/recmux_writer.h>
 
 #include "audio/audio_track.h"
-#include "platform/debug_output.h"
+#include "platform/library_log.h"
 
 namespace recmux {
 namespace {

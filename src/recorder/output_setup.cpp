@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/debug_output.h"
+#include "platform/library_log.h"
 #include "recorder/CMP4Writer.h"
 #include "recorder/recording_files.h"
 #include "video/video_codec.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/debug_output.h"
+#include "platform/library_log.h"
 
 namespace recmux {
 namespace {

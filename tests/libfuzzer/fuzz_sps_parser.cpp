@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "video/sps_parser.h"
-#include "platform/debug_output.h"
+#include "platform/library_log.h"
 
 // The debug line of every run would drown the fuzzer's own output.
 void recmux::platform::DebugOutput(const char *) {}
