@@ -90,9 +90,9 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
 /* Message categories (the second argument of MsgNotifyCallback) and, for the
  * first two, their values (the third). */
 #define RECMUX_MSG_VIDEO 0            /* set-up of the video stream: */
-#define RECMUX_MSG_VIDEO_READY 0      /*   stream and codec context ready */
-#define RECMUX_MSG_VIDEO_NO_STREAM 1  /*   no encoder or no stream for the codec */
-#define RECMUX_MSG_VIDEO_CODEC_OPEN 2 /*   opening the codec context failed */
+#define RECMUX_MSG_VIDEO_READY 0      /*   stream described from its own parameter sets */
+#define RECMUX_MSG_VIDEO_NO_STREAM 1  /*   no stream could be made for the codec */
+#define RECMUX_MSG_VIDEO_CODEC_OPEN 2 /*   no longer sent: no codec is opened for video */
 #define RECMUX_MSG_VIDEO_PARAMETERS 3 /*   the stream parameters could not be set */
 #define RECMUX_MSG_AUDIO 1            /* set-up of the AAC stream: */
 #define RECMUX_MSG_AUDIO_READY 0      /*   encoder, FIFO and resampler ready */
@@ -186,9 +186,10 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_set_msg_notify(recmux_writer *writ
                                                              MsgNotifyCallback notify);
 
 /* Declares the video stream instead of taking it from the first key frame.
- * codec: RECMUX_VIDEO_*, 0 or 264 H.264, 1, 265 or 256 H.265, 2 MPEG-4 Part 2; width and
- * height in pixels (0 or less: from the first key frame); reserved is kept,
- * unused. Returns 1 on every call after the first, which changes nothing. */
+ * codec: RECMUX_VIDEO_*, 0 or 264 H.264, 1, 265 or 256 H.265, 2 MPEG-4 Part 2;
+ * width and height in pixels, used only when the first key frame's parameter
+ * sets state no size (0 or less: the frame is decoded to learn it); reserved
+ * is kept, unused. Returns 1 on every call after the first, which changes nothing. */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_video(recmux_writer *writer, int32_t codec,
                                                          int32_t width, int32_t height,
                                                          int32_t reserved);
@@ -208,17 +209,19 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
 
 /* Writes one access unit: size bytes at data in Annex B form, pts in
  * microseconds, key non-zero for a key frame. The bytes are copied before the
- * call returns. Without recmux_writer_init_video the codec and picture size
- * come from the first key frame. Returns 1, and keeps nothing, for a frame
- * before the first key frame (or a first key frame whose picture size cannot
- * be read), for a key frame of another codec than the recording's and the
+ * call returns. The first key frame's own parameter sets describe the stream
+ * (size, profile, level, the sample entry's configuration record); without
+ * recmux_writer_init_video the codec comes from it too. Returns 1, and keeps
+ * nothing, for a frame before the first key frame (or a first key frame
+ * without its parameter sets, SPS and PPS, VPS, SPS and PPS, or MPEG-4's
+ * headers before the VOP, or whose picture size cannot be read), for a key frame of another codec than the recording's and the
  * frames after it up to a key frame of the recording's codec, for NULL data
  * with a size, a size above INT32_MAX, and once the output failed for good
  * (RECMUX_MSG_OUTPUT_FAILED): from the call that found it out, every frame is
  * refused and nothing more is queued. The video stream is set up at the first
- * key frame: one it cannot be set up for (a size the file cannot describe) is
- * refused, told once by RECMUX_MSG_VIDEO with the reason and then
- * RECMUX_MSG_OUTPUT_FAILED, and the set-up is not tried again. The frame's time in the file is pts
+ * key frame: one it cannot be set up for (memory runs out) is refused, told
+ * once by RECMUX_MSG_VIDEO with the reason and then RECMUX_MSG_OUTPUT_FAILED,
+ * and the set-up is not tried again. The frame's time in the file is pts
  * relative to the first frame's, with arrival jitter taken out (README, "Time"). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);

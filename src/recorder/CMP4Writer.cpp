@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "platform/library_log.h"
+#include "recorder/recorder_events.h"
 #include "recorder/recording_files.h"
 
 namespace recmux {
@@ -161,6 +163,10 @@ bool CMP4Writer::SetMsgNotify(void *user, MsgNotifyCallback notify)
 
 void CMP4Writer::Notify(int32_t category, int32_t value)
 {
+    const EventLine line = DescribeEvent(category, value);
+    if (line.text)
+        platform::Log(line.level, "%s: %s\n",
+                      callbackOutput_ ? "callback recording" : finalPath_.c_str(), line.text);
     if (msgNotify_)
         msgNotify_(msgUser_, category, value);
 }

@@ -58,7 +58,8 @@ private:
     bool OpenOutput(int32_t codec, int32_t width, int32_t height, AVRational rate);
     bool OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height, AVRational rate);
     bool OpenAudioStream();
-    void UseStreamParameterSets();
+    bool DescribeVideo(AVCodecParameters *par, AVCodecID codec_id, int32_t width, int32_t height);
+    bool VideoDescribed() const;
     bool IsCallbackOutput() const;
     bool OpenFile();
     bool AttachSink();
@@ -111,8 +112,6 @@ private:
     bool callbackOutput_ = false;
     AVStream *videoStream_ = nullptr;
     AVStream *audioStream_ = nullptr;
-    // Describes the video stream; never encodes.
-    CodecContextPtr videoCodecContext_;
     PacketPtr videoPacket_;
     bool headerWritten_ = false;
     // No set-up is tried again: a header was attempted, or the final file cannot be continued.

@@ -7,7 +7,7 @@
 #include "recorder/fragmented_file.h"
 #include "recorder/recording_files.h"
 #include "video/video_codec.h"
-#include "video/annexb.h"
+#include "video/stream_description.h"
 
 namespace recmux {
 namespace {
@@ -52,19 +52,19 @@ bool ReadPackets(const char *path, Visit visit)
     }
 }
 
-// The parameter sets of the old file's first key frame, as the reader returns
-// it in Annex B form: the new sample entry must describe the same stream.
-std::vector<uint8_t> FirstKeyFrameParameterSets(const char *path, AVCodecID codec_id)
+// The old file's first key frame, as the reader returns it in Annex B form,
+// describes the stream: the new sample entry must describe the same one.
+StreamDescription FirstKeyFrameDescription(const char *path, AVCodecID codec_id)
 {
-    std::vector<uint8_t> sets;
+    StreamDescription description;
     ReadPackets(path, [&](const uint8_t *data, int32_t size, int32_t media_type, int32_t key,
                           const CMP4Reader &) {
         if (media_type != 0 || !key)
             return true;
-        sets = LeadingParameterSets(codec_id, data, static_cast<size_t>(size));
+        DescribeKeyFrame(codec_id, data, static_cast<size_t>(size), description);
         return false;
     });
-    return sets;
+    return description;
 }
 
 }  // namespace
@@ -112,7 +112,7 @@ bool CMP4Writer::OpenOutputFromExisting(const char *final_path)
         setupClosed_ = true;
         return false;
     }
-    video_.SettleCodec(VideoCodecValue(codec_id), FirstKeyFrameParameterSets(final_path, codec_id));
+    video_.SettleCodec(VideoCodecValue(codec_id), FirstKeyFrameDescription(final_path, codec_id));
     PrepareInPlace(final_path);
     headerWritten_ = OpenOutput(video_.Codec(), width, height, rate);
     return headerWritten_;

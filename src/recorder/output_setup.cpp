@@ -22,34 +22,6 @@ constexpr char kMovFlags[] = "frag_keyframe+empty_moov+default_base_moof+delay_m
 constexpr char kContinuedMovFlags[] =
     "frag_keyframe+empty_moov+default_base_moof+delay_moov+skip_trailer+frag_discont";
 
-// The describing encoder's settings shape no packet: it never encodes.
-void DescribeVideo(AVCodecContext *context, const AVFormatContext *output, AVCodecID codec_id,
-                   int32_t width, int32_t height, AVRational rate)
-{
-    context->codec_id = codec_id;
-    context->codec_type = AVMEDIA_TYPE_VIDEO;
-    context->bit_rate = 400000;
-    context->width = width;
-    context->height = height;
-    // Only for opening the describing encoder, which limits what it takes;
-    // packets are timed in the timeline's ticks.
-    context->time_base = rate.num > 0 && rate.num <= 65535 && rate.den > 0 ? av_inv_q(rate)
-                                                                          : AVRational{1, 25};
-    context->framerate = rate;
-    context->gop_size = 12;
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
-    context->max_b_frames = 1;
-    if (codec_id == AV_CODEC_ID_H264) {
-        context->qmin = 10;
-        context->qmax = 51;
-        context->qcompress = 0.6f;
-    }
-    if (output->oformat->flags & AVFMT_GLOBALHEADER)
-        context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    // The encoder only ever describes the stream: no worker threads for it.
-    context->thread_count = 1;
-}
-
 // A failed set-up leaves its streams behind: a later attempt reuses them.
 AVStream *FindOrAddStream(AVFormatContext *output, AVCodecID codec_id)
 {
@@ -90,7 +62,7 @@ bool CMP4Writer::EnsureOutputOpen()
 bool CMP4Writer::DescribeVideoStream()
 {
     const AVCodecID codec_id = VideoCodecId(video_.Codec());
-    if (codec_id == AV_CODEC_ID_NONE || videoCodecContext_ ||
+    if (codec_id == AV_CODEC_ID_NONE || VideoDescribed() ||
         OpenVideoStream(codec_id, video_.Width(), video_.Height(), video_.Timeline().FrameRate()))
         return true;
     setupClosed_ = true;
@@ -104,7 +76,7 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
         return false;
     // FFmpeg's output formats are read-only here: the codec is not recorded in "mp4".
     const AVCodecID codec_id = VideoCodecId(codec);
-    if (codec_id != AV_CODEC_ID_NONE && !videoCodecContext_ &&
+    if (codec_id != AV_CODEC_ID_NONE && !VideoDescribed() &&
         !OpenVideoStream(codec_id, width, height, rate))
         return false;
     // Described at the first key frame, before the rate was known.
@@ -134,36 +106,20 @@ bool CMP4Writer::OpenOutput(int32_t codec, int32_t width, int32_t height, AVRati
 bool CMP4Writer::OpenVideoStream(AVCodecID codec_id, int32_t width, int32_t height,
                                  AVRational rate)
 {
-    const AVCodec *encoder = avcodec_find_encoder(codec_id);
-    if (!encoder)
-        platform::PrintLog("could not find encoder for '%s' \n", avcodec_get_name(codec_id));
-    videoStream_ = encoder ? FindOrAddStream(output_.get(), codec_id) : nullptr;
-    if (videoStream_)
-        videoCodecContext_.reset(avcodec_alloc_context3(encoder));
-    if (!videoStream_ || !videoCodecContext_) {
+    videoStream_ = FindOrAddStream(output_.get(), codec_id);
+    videoPacket_.reset(videoStream_ ? av_packet_alloc() : nullptr);
+    if (!videoPacket_) {
         Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_NO_STREAM);
         ReleaseVideo();
         return false;
     }
-    DescribeVideo(videoCodecContext_.get(), output_.get(), codec_id, width, height, rate);
     videoStream_->time_base = FrameTimeline::kTimeBase;
     videoStream_->avg_frame_rate = rate;
-    if (avcodec_open2(videoCodecContext_.get(), encoder, nullptr) < 0) {
-        Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_CODEC_OPEN);
-        ReleaseVideo();
-        return false;
-    }
-    if (avcodec_parameters_from_context(videoStream_->codecpar, videoCodecContext_.get()) < 0) {
+    if (!DescribeVideo(videoStream_->codecpar, codec_id, width, height)) {
         Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_PARAMETERS);
         ReleaseVideo();
         return false;
     }
-    videoPacket_.reset(av_packet_alloc());
-    if (!videoPacket_) {
-        ReleaseVideo();
-        return false;
-    }
-    UseStreamParameterSets();
     Notify(RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY);
     return true;
 }
@@ -184,39 +140,35 @@ bool CMP4Writer::OpenAudioStream()
     return false;
 }
 
-// Players configure their decoder from the sample entry, so it must hold the
-// stream's own parameter sets, not those of the encoder that described it.
-// The encoder is then dropped: its threads and buffers would otherwise stay
-// for the whole recording, while only its parameters are ever used.
-void CMP4Writer::UseStreamParameterSets()
+// Players configure their decoder from the sample entry, so it holds the
+// stream's own parameter sets; the muxer makes the avcC/hvcC record of them.
+bool CMP4Writer::DescribeVideo(AVCodecParameters *par, AVCodecID codec_id, int32_t width,
+                               int32_t height)
 {
-    AVCodecParameters *par = videoStream_->codecpar;
-    const std::vector<uint8_t> &sets = video_.ParameterSets();
-    if (!sets.empty()) {
-        auto *extradata = static_cast<uint8_t *>(
-            av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (extradata) {
-            std::memcpy(extradata, sets.data(), sets.size());
-            av_freep(&par->extradata);
-            par->extradata = extradata;
-            par->extradata_size = static_cast<int>(sets.size());
-            par->profile = FF_PROFILE_UNKNOWN;
-            par->level = FF_LEVEL_UNKNOWN;
-        }
-    }
+    const StreamDescription &description = video_.Description();
+    const std::vector<uint8_t> &sets = description.parameterSets;
+    auto *extradata = static_cast<uint8_t *>(av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!extradata)
+        return false;
+    if (!sets.empty())
+        std::memcpy(extradata, sets.data(), sets.size());
+    av_freep(&par->extradata);
+    par->extradata = extradata;
+    par->extradata_size = static_cast<int>(sets.size());
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = codec_id;
+    par->width = width;
+    par->height = height;
+    par->profile = description.profile;
+    par->level = description.level;
+    par->format = description.format == AV_PIX_FMT_NONE ? AV_PIX_FMT_YUV420P : description.format;
+    par->sample_aspect_ratio = AVRational{0, 1};
     // Packets carry pts = dts: the file announces no reordering.
     par->video_delay = 0;
-    // The describing encoder's rate is not the stream's: without one, a plain
-    // file states the measured rate and a fragmented one none.
-    par->bit_rate = 0;
     // Apple's players take only hvc1; the parameter sets are in the sample entry.
-    if (par->codec_id == AV_CODEC_ID_HEVC)
+    if (codec_id == AV_CODEC_ID_HEVC)
         par->codec_tag = MKTAG('h', 'v', 'c', '1');
-    CodecContextPtr description(avcodec_alloc_context3(nullptr));
-    if (description && avcodec_parameters_to_context(description.get(), par) >= 0) {
-        description->time_base = FrameTimeline::kTimeBase;
-        videoCodecContext_ = std::move(description);
-    }
+    return true;
 }
 
 bool CMP4Writer::IsCallbackOutput() const
@@ -295,7 +247,12 @@ bool CMP4Writer::Init()
 void CMP4Writer::ReleaseVideo()
 {
     videoPacket_.reset();
-    videoCodecContext_.reset();
+}
+
+// The stream outlives a failed set-up (it cannot be removed); its packet does not.
+bool CMP4Writer::VideoDescribed() const
+{
+    return videoPacket_ != nullptr;
 }
 
 bool CMP4Writer::CloseOutputIo()

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "platform/library_log.h"
 #include "platform/text_codepage.h"
 #include "reader/CMP4Reader.h"
 #include "recorder/recording_files.h"
@@ -67,8 +68,10 @@ bool MoveAside(const platform::FileOps &files, const std::string &from,
                const std::string &final_path)
 {
     for (int n = 1; n <= kRecoveredNames; n++) {
-        if (files.move_keep_target(from.c_str(), RecoveredName(final_path, n).c_str())) {
+        const std::string aside = RecoveredName(final_path, n);
+        if (files.move_keep_target(from.c_str(), aside.c_str())) {
             files.sync_folder(final_path.c_str());
+            platform::Log(platform::kLogWarning, "%s: kept as %s\n", from.c_str(), aside.c_str());
             return true;
         }
     }
@@ -82,6 +85,8 @@ bool ClearWorkingName(const platform::FileOps &files, const std::string &working
         if (!files.move_keep_target(working.c_str(), final_path.c_str()))
             return MoveAside(files, working, final_path);
         files.sync_folder(final_path.c_str());
+        platform::Log(platform::kLogWarning, "%s: left by a crash, recovered as %s\n",
+                      working.c_str(), final_path.c_str());
         return true;
     }
     if (HoldsNothing(working.c_str())) {

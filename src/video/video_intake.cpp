@@ -29,11 +29,11 @@ bool VideoIntake::Init(int32_t codec, int32_t width, int32_t height)
     return true;
 }
 
-void VideoIntake::SettleCodec(int32_t codec, std::vector<uint8_t> parameter_sets)
+void VideoIntake::SettleCodec(int32_t codec, StreamDescription description)
 {
     codec_ = codec;
     codecSettled_ = true;
-    parameterSets_ = std::move(parameter_sets);
+    description_ = std::move(description);
 }
 
 bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key,
@@ -77,11 +77,28 @@ bool VideoIntake::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_
 {
     if (key == 0)
         return false;
+    if (!codecSettled_) {
+        const AVCodecID named = FrameCodec(data, size);
+        codec_ = named == AV_CODEC_ID_NONE ? 0 : VideoCodecValue(named);
+    }
+    const AVCodecID codec_id = VideoCodecId(codec_);
+    // A continued recording is described by its file, whose sample entry the
+    // new frames share; a codec value outside the table records no video.
+    const bool own = codec_id != AV_CODEC_ID_NONE && description_.parameterSets.empty();
+    StreamDescription described;
+    if (own && !DescribeKeyFrame(codec_id, data, size, described))
+        return false;
+    // The stream's own size wins over the one declared.
+    if (described.width > 0) {
+        width_ = described.width;
+        height_ = described.height;
+    }
     if ((width_ <= 0 || height_ <= 0) && !ProbeSize(data, size))
         return false;
+    if (own)
+        description_ = std::move(described);
     waitingForKey_ = false;
     codecSettled_ = true;
-    parameterSets_ = LeadingParameterSets(VideoCodecId(codec_), data, size);
     return true;
 }
 
@@ -103,13 +120,9 @@ bool VideoIntake::KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_
     return !otherCodec_;
 }
 
+// Headers that state no size (no picture behind them) leave the decoder to tell it.
 bool VideoIntake::ProbeSize(const uint8_t *data, uint32_t size)
 {
-    // A continued recording's codec is settled by its file: the frame is only sized.
-    if (!codecSettled_) {
-        const AVCodecID named = FrameCodec(data, size);
-        codec_ = named == AV_CODEC_ID_NONE ? 0 : VideoCodecValue(named);
-    }
     if (data && DecodeFrameSize(codec_, data, size, width_, height_))
         return true;
     // The decoder needs a whole picture; the sequence header alone still tells the size.

@@ -7,6 +7,7 @@
 
 #include "platform/TConQue.h"
 #include "video/frame_timeline.h"
+#include "video/stream_description.h"
 
 namespace recmux {
 
@@ -14,11 +15,11 @@ class VideoIntake {
 public:
     // InitVideo: false once called before.
     bool Init(int32_t codec, int32_t width, int32_t height);
-    // A continued recording keeps its file's codec and the parameter sets its track starts with.
-    void SettleCodec(int32_t codec, std::vector<uint8_t> parameter_sets);
+    // A continued recording keeps its file's codec and the description its track starts with.
+    void SettleCodec(int32_t codec, StreamDescription description);
     // Queues a frame unless it is refused: no unit behind a start code, another
     // codec than the recording's, too much held while the output is not open,
-    // or waiting for a key frame.
+    // or waiting for a key frame that brings its parameter sets.
     bool Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32_t key, bool output_open);
 
     bool WaitingForKey() const { return waitingForKey_; }
@@ -33,8 +34,8 @@ public:
     int32_t Codec() const { return codec_; }
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
-    // Of the first key frame, in Annex B form: what the sample entry describes.
-    const std::vector<uint8_t> &ParameterSets() const { return parameterSets_; }
+    // Of the first key frame: what the sample entry says.
+    const StreamDescription &Description() const { return description_; }
 
 private:
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_t key);
@@ -53,7 +54,7 @@ private:
     bool otherCodec_ = false;
     int32_t width_ = 0;
     int32_t height_ = 0;
-    std::vector<uint8_t> parameterSets_;
+    StreamDescription description_;
     // Bytes queued before the output opened.
     uint64_t heldBytes_ = 0;
 };

@@ -226,22 +226,22 @@ int32_t RECMUX_STDCALL Collect(void *user, int32_t category, int32_t value)
     return 0;
 }
 
-// A size the stream cannot be described with was accepted, every frame then
-// lost, and the failed set-up announced again on each.
-TEST(Regressions, AKeyFrameTheFileCannotTakeIsRefusedAndToldOnce)
+// A declared size the describing encoder refused was accepted, every frame
+// then lost, and the failed set-up announced again on each: the stream's own
+// size is recorded.
+TEST(Regressions, TheStreamsOwnSizeWinsOverADeclaredOne)
 {
     TempDir dir;
     const std::string path = dir.Path("wide.mp4");
     Messages received;
     recmux_writer *writer = recmux_writer_open(path.c_str());
     recmux_writer_set_msg_notify(writer, &received, Collect);
-    recmux_writer_init_video(writer, 0, 16400, 16, 0);
-    EXPECT_EQ(WriteUnits(writer, H264(50)), 0u);
-    EXPECT_EQ(received, (Messages{{RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_CODEC_OPEN},
-                                  {RECMUX_MSG_OUTPUT_FAILED, RECMUX_MSG_OUTPUT_SETUP}}));
-    EXPECT_EQ(recmux_writer_close(&writer), 1);
-    EXPECT_FALSE(Exists(path));
-    EXPECT_FALSE(Exists(path + ".tmp"));
+    recmux_writer_init_video(writer, RECMUX_VIDEO_H264, 16400, 16, 0);
+    EXPECT_EQ(WriteUnits(writer, H264(50)), 50u);
+    EXPECT_EQ(recmux_writer_close(&writer), 0);
+    EXPECT_EQ(received, (Messages{{RECMUX_MSG_VIDEO, RECMUX_MSG_VIDEO_READY},
+                                  {RECMUX_MSG_AUDIO, RECMUX_MSG_AUDIO_READY}}));
+    EXPECT_EQ(Probe(path, "width,height"), "640,360");
 }
 
 }  // namespace
