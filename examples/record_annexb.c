@@ -100,7 +100,7 @@ int main(int argc, char **argv)
         free(data);
         return 1;
     }
-    recmux_writer_set_file_type(w, 1); /* fragmented, before the first frame */
+    recmux_writer_set_file_type(w, RECMUX_FILE_FRAGMENTED); /* before the first frame */
     recmux_writer_init_audio(w, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
     ZK_VOICE_EncReset(&encoder, recmux_audio_voice_codec(RECMUX_AUDIO_G711_ALAW));
 
