@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media_fixture.h"
+#include "platform/library_log.h"
 #include "test_files.h"
 
 namespace recmux {
@@ -20,14 +21,20 @@ using Size = std::array<int32_t, 3>;
 // Sentinels show whether a failed call touched the outputs.
 constexpr Size kUntouched{-7, -7, -7};
 
+void Keep(void *text, int32_t, const char *line)
+{
+    *static_cast<std::string *>(text) += line;
+}
+
 // Parses an exact-size heap copy, so that ASan sees every byte read past the
-// end; the debug line goes to `message` rather than into the test log.
+// end; the debug line goes to `message`.
 bool Parse(const std::string &frame, Size &out, std::string *message = nullptr)
 {
     std::vector<uint8_t> bytes(frame.begin(), frame.end());
-    testing::internal::CaptureStderr();
+    std::string text;
+    platform::SetLogCallback(Keep, &text, platform::kLogDebug);
     const bool ok = GetResulotion(bytes.data(), static_cast<uint32_t>(bytes.size()), out[0], out[1], out[2]);
-    std::string text = testing::internal::GetCapturedStderr();
+    platform::SetLogCallback(nullptr, nullptr, 0);
     if (message)
         *message = std::move(text);
     return ok;
