@@ -1,12 +1,18 @@
 #include "annexb_source.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "ffmpeg/av_owners.h"
+#include "file_problems.h"
+#include "interrupt.h"
 
 namespace recmux_tool {
 
@@ -17,20 +23,19 @@ namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
 
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 class AnnexBSource final : public FrameSource {
 public:
-    AnnexBSource(FilePtr file, uintmax_t size, CodecContextPtr context, ParserPtr parser)
+    AnnexBSource(std::string path, int fd, uintmax_t size, CodecContextPtr context,
+                 ParserPtr parser)
         // The parser may read past the end of what it is given, so the chunk
         // carries FFmpeg's zeroed padding behind it.
-        : file_(std::move(file)), size_(size), context_(std::move(context)),
+        : path_(std::move(path)), fd_(fd), size_(size), context_(std::move(context)),
           parser_(std::move(parser)), chunk_(kChunkSize + AV_INPUT_BUFFER_PADDING_SIZE, 0)
     {
     }
+    ~AnnexBSource() override { close(fd_); }
+    AnnexBSource(const AnnexBSource &) = delete;
+    AnnexBSource &operator=(const AnnexBSource &) = delete;
 
     bool Next(AccessUnit &unit) override
     {
@@ -46,7 +51,7 @@ public:
                                               static_cast<int>(filled_ - offset_), AV_NOPTS_VALUE,
                                               AV_NOPTS_VALUE, 0);
             if (used < 0) {
-                std::fprintf(stderr, "recmux: the parser failed on the input\n");
+                ReportProblem(path_, "FFmpeg's parser failed on it");
                 failed_ = true;
                 return false;
             }
@@ -83,23 +88,38 @@ private:
         return !unit.bytes.empty();
     }
 
+    // What a pipe holds so far is parsed at once, not after a whole chunk.
     bool Refill()
     {
-        filled_ = std::fread(chunk_.data(), 1, kChunkSize, file_.get());
+        const ssize_t got = ReadSome();
+        if (got < 0) {
+            ReportProblem(path_, SystemReason(errno));
+            failed_ = true;
+            return false;
+        }
+        filled_ = static_cast<size_t>(got);
+        std::fill_n(chunk_.begin() + got, AV_INPUT_BUFFER_PADDING_SIZE, 0);
         read_ += filled_;
         offset_ = 0;
-        if (filled_ < kChunkSize) {
-            end_of_file_ = true;
-            if (std::ferror(file_.get())) {
-                std::fprintf(stderr, "recmux: reading the input failed\n");
-                failed_ = true;
-                return false;
-            }
-        }
+        end_of_file_ = got == 0;
         return true;
     }
 
-    FilePtr file_;
+    // A signal cuts a wait on a pipe short; the one that stops the recording
+    // ends the input there.
+    ssize_t ReadSome()
+    {
+        for (;;) {
+            const ssize_t got = read(fd_, chunk_.data(), kChunkSize);
+            if (got >= 0 || errno != EINTR)
+                return got;
+            if (InterruptSignal() != 0)
+                return 0;
+        }
+    }
+
+    std::string path_;
+    int fd_;
     uintmax_t size_;
     uintmax_t read_ = 0;
     CodecContextPtr context_;
@@ -137,9 +157,9 @@ std::optional<VideoCodec> CodecFromExtension(const std::string &path)
 
 std::unique_ptr<FrameSource> OpenAnnexBFile(const std::string &path, VideoCodec codec)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        std::fprintf(stderr, "recmux: cannot read %s\n", path.c_str());
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ReportProblem(path, SystemReason(errno));
         return nullptr;
     }
     const AVCodecID id = codec == VideoCodec::H264   ? AV_CODEC_ID_H264
@@ -149,12 +169,13 @@ std::unique_ptr<FrameSource> OpenAnnexBFile(const std::string &path, VideoCodec 
     CodecContextPtr context(avcodec_alloc_context3(nullptr));
     if (!parser || !context) {
         std::fprintf(stderr, "recmux: cannot set up FFmpeg's %s parser\n", avcodec_get_name(id));
+        close(fd);
         return nullptr;
     }
     context->codec_id = id;
     std::error_code unknown;
     const uintmax_t size = std::filesystem::file_size(path, unknown);
-    return std::make_unique<AnnexBSource>(std::move(file), unknown ? 0 : size, std::move(context),
+    return std::make_unique<AnnexBSource>(path, fd, unknown ? 0 : size, std::move(context),
                                           std::move(parser));
 }
 

@@ -167,12 +167,11 @@ std::unique_ptr<AudioSource> OpenAudioFile(const std::string &path, int code,
     std::string problem;
     std::optional<WavAudio> wav = ParseWav(bytes, &problem);
     if (!wav) {
-        std::fprintf(stderr, "recmux: %s is not a usable WAV: %s\n", path.c_str(),
-                     problem.c_str());
+        std::fprintf(stderr, "recmux: %s: not a usable WAV: %s\n", path.c_str(), problem.c_str());
         return nullptr;
     }
     if (rate && *rate != wav->rate) {
-        std::fprintf(stderr, "recmux: %s is a WAV at %d Hz; --audio-rate %d does not apply\n",
+        std::fprintf(stderr, "recmux: %s: a WAV at %d Hz, so --audio-rate %d does not apply\n",
                      path.c_str(), wav->rate, *rate);
         return nullptr;
     }

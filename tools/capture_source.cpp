@@ -7,6 +7,8 @@
 #include <recmux/recmux_writer.h>
 
 #include "ffmpeg/av_owners.h"
+#include "file_problems.h"
+#include "interrupt.h"
 
 namespace recmux_tool {
 
@@ -16,12 +18,18 @@ using recmux::PacketPtr;
 
 namespace {
 
+std::string ErrorText(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE];
+    return av_make_error_string(text, sizeof text, error);
+}
+
 // One demuxer feeds both views; what one view reads past is kept for the other.
 class Demuxer {
 public:
-    Demuxer(InputContextPtr input, int video, BsfContextPtr filter, int audio)
-        : input_(std::move(input)), filter_(std::move(filter)), video_index_(video),
-          audio_index_(audio), packet_(av_packet_alloc())
+    Demuxer(std::string path, InputContextPtr input, int video, BsfContextPtr filter, int audio)
+        : path_(std::move(path)), input_(std::move(input)), filter_(std::move(filter)),
+          video_index_(video), audio_index_(audio), packet_(av_packet_alloc())
     {
         failed_ = ended_ = !packet_;
         if (failed_)
@@ -62,9 +70,8 @@ private:
         const int read = av_read_frame(input_.get(), packet_.get());
         if (read < 0) {
             ended_ = true;
-            if (read != AVERROR_EOF) {
-                std::fprintf(stderr, "recmux: reading the capture failed: %s\n",
-                             ErrorText(read).c_str());
+            if (read != AVERROR_EOF && !(read == AVERROR_EXIT && InterruptSignal() != 0)) {
+                ReportProblem(path_, "reading failed: " + ErrorText(read));
                 failed_ = true;
                 return false;
             }
@@ -84,7 +91,7 @@ private:
         }
         if (av_bsf_send_packet(filter_.get(), packet_.get()) < 0) {
             av_packet_unref(packet_.get());
-            std::fprintf(stderr, "recmux: the capture's video could not be made Annex B\n");
+            ReportProblem(path_, "its video could not be made Annex B");
             failed_ = true;
             ended_ = true;
             return false;
@@ -117,12 +124,7 @@ private:
         return static_cast<uint64_t>(us < 0 ? 0 : us);
     }
 
-    static std::string ErrorText(int error)
-    {
-        char text[AV_ERROR_MAX_STRING_SIZE];
-        return av_make_error_string(text, sizeof text, error);
-    }
-
+    std::string path_;
     InputContextPtr input_;
     BsfContextPtr filter_;
     int video_index_;
@@ -192,49 +194,109 @@ BsfContextPtr OpenAnnexBFilter(const AVStream &stream)
     return av_bsf_init(filter) < 0 ? nullptr : std::move(owned);
 }
 
+int StopRequested(void *)
+{
+    return InterruptSignal() != 0;
+}
+
+// A capture may be a stream FFmpeg opens by its URL as well as a file.
+InputContextPtr OpenInput(const std::string &path)
+{
+    InputContextPtr input(avformat_alloc_context());
+    if (!input) {
+        ReportProblem(path, "no memory to open it");
+        return nullptr;
+    }
+    // Reads that a stopping signal cuts short end the capture there.
+    input->interrupt_callback = AVIOInterruptCB{StopRequested, nullptr};
+    AVFormatContext *opened = input.release();
+    const int error = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    if (error == 0)
+        return InputContextPtr(opened);
+    ReportProblem(path, error == AVERROR_INVALIDDATA
+                            ? "neither an Annex B stream nor a container FFmpeg reads"
+                            : ErrorText(error));
+    return nullptr;
+}
+
+struct Sound {
+    int stream = -1;
+    int type = 0;  // the recorder's audio type code
+    int rate = 0;
+};
+
+// FFmpeg names no codec for G.711 in MPEG-TS: it reads as a data stream.
+bool HasUnnamedData(const AVFormatContext &input)
+{
+    for (unsigned i = 0; i < input.nb_streams; i++)
+        if (input.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_DATA &&
+            input.streams[i]->codecpar->codec_id == AV_CODEC_ID_BIN_DATA)
+            return true;
+    return false;
+}
+
+// The capture's sound when it is mono G.711, the only kind the recorder
+// takes as it is; any other is left out with a warning.
+std::optional<Sound> FindSound(AVFormatContext &input, int video, const std::string &path)
+{
+    const int audio = av_find_best_stream(&input, AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+    if (audio < 0) {
+        if (HasUnnamedData(input))
+            ReportProblem(path,
+                          "warning: it holds data FFmpeg cannot name, as G.711 sound in MPEG-TS "
+                          "reads; recording without sound");
+        return std::nullopt;
+    }
+    const AVCodecParameters &sound = *input.streams[audio]->codecpar;
+    if (const std::optional<int> type = G711AudioType(sound))
+        return Sound{audio, *type, sound.sample_rate};
+    const int channels = sound.ch_layout.nb_channels;
+    ReportProblem(path, std::string("warning: its sound (") + avcodec_get_name(sound.codec_id) +
+                            ", " +
+                            (channels == 1 ? "mono" : std::to_string(channels) + " channels") +
+                            ") is not mono G.711; recording without sound");
+    return std::nullopt;
+}
+
+// The stream of H.264 or H.265 video; negative after saying there is none.
+int FindVideo(AVFormatContext &input, const std::string &path)
+{
+    const int video = avformat_find_stream_info(&input, nullptr) < 0
+                          ? AVERROR_STREAM_NOT_FOUND
+                          : av_find_best_stream(&input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodecID codec =
+        video >= 0 ? input.streams[video]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    if (codec == AV_CODEC_ID_H264 || codec == AV_CODEC_ID_HEVC)
+        return video;
+    ReportProblem(path, "no H.264 or H.265 video in it");
+    return -1;
+}
+
 }  // namespace
 
-Capture OpenCapture(const std::string &path)
+Capture OpenCapture(const std::string &path, bool with_sound)
 {
-    AVFormatContext *opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
-        std::fprintf(stderr, "recmux: %s is neither an Annex B stream nor a container FFmpeg reads\n",
-                     path.c_str());
+    InputContextPtr input = OpenInput(path);
+    const int video = input ? FindVideo(*input, path) : -1;
+    if (video < 0)
         return {};
-    }
-    InputContextPtr input(opened);
-    const int video = avformat_find_stream_info(input.get(), nullptr) < 0
-                          ? AVERROR_STREAM_NOT_FOUND
-                          : av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const AVCodecID codec = video >= 0 ? input->streams[video]->codecpar->codec_id : AV_CODEC_ID_NONE;
-    if (codec != AV_CODEC_ID_H264 && codec != AV_CODEC_ID_HEVC) {
-        std::fprintf(stderr, "recmux: %s has no H.264 or H.265 video\n", path.c_str());
-        return {};
-    }
     BsfContextPtr filter = OpenAnnexBFilter(*input->streams[video]);
     if (!filter) {
-        std::fprintf(stderr, "recmux: cannot set up FFmpeg's Annex B filter for %s\n", path.c_str());
+        ReportProblem(path, "FFmpeg's Annex B filter cannot be set up for it");
         return {};
     }
-    const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
-    const AVCodecParameters *sound = audio >= 0 ? input->streams[audio]->codecpar : nullptr;
-    const std::optional<int> audio_type = sound ? G711AudioType(*sound) : std::nullopt;
-    if (sound && !audio_type)
-        std::printf("capture audio (%s, %d channels) is not mono G.711: recorded without sound\n",
-                    avcodec_get_name(sound->codec_id), sound->ch_layout.nb_channels);
+    const std::optional<Sound> sound = with_sound ? FindSound(*input, video, path) : std::nullopt;
     const AVCodecParameters &picture = *input->streams[video]->codecpar;
-    std::printf("capture: %s, %s %dx%d\n", path.c_str(), avcodec_get_name(codec), picture.width,
-                picture.height);
+    std::printf("capture: %s, %s %dx%d\n", path.c_str(), avcodec_get_name(picture.codec_id),
+                picture.width, picture.height);
 
-    auto demuxer = std::make_shared<Demuxer>(std::move(input), video, std::move(filter),
-                                             audio_type ? audio : -1);
+    auto demuxer = std::make_shared<Demuxer>(path, std::move(input), video, std::move(filter),
+                                             sound ? sound->stream : -1);
     Capture capture;
     capture.video = std::make_unique<CaptureVideo>(demuxer);
-    if (audio_type)
+    if (sound)
         capture.audio = std::make_unique<CaptureAudio>(
-            demuxer, *audio_type, sound->sample_rate,
-            path + ": G.711 " + (*audio_type == RECMUX_AUDIO_G711_ALAW ? "A-law" : "mu-law") +
-                ", stream " + std::to_string(audio));
+            demuxer, sound->type, sound->rate, path + ", stream " + std::to_string(sound->stream));
     return capture;
 }
 

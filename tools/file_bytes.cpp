@@ -1,49 +1,59 @@
 #include "file_bytes.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <memory>
 
 namespace recmux_tool {
 namespace {
 
 // An hour of 16 kHz WAV is about 115 MB; anything far beyond is not a voice file.
-constexpr uintmax_t kMaxAudioFile = 1u << 30;
+constexpr long kMaxAudioFile = 1L << 30;
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool Fail(const std::string &path, const char *reason)
+{
+    std::fprintf(stderr, "recmux: %s: %s\n", path.c_str(), reason);
+    return false;
+}
 
 }  // namespace
 
 bool ReadAudioFile(const std::string &path, std::vector<uint8_t> &bytes)
 {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) {
-        std::fprintf(stderr, "recmux: cannot read %s\n", path.c_str());
-        return false;
-    }
-    const std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<uintmax_t>(size) > kMaxAudioFile) {
-        std::fprintf(stderr, "recmux: %s is too large for an audio input\n", path.c_str());
-        return false;
-    }
+    FilePtr in(std::fopen(path.c_str(), "rb"));
+    if (!in || std::fseek(in.get(), 0, SEEK_END) != 0)
+        return Fail(path, std::strerror(errno));
+    const long size = std::ftell(in.get());
+    if (size < 0)
+        return Fail(path, std::strerror(errno));
+    if (size > kMaxAudioFile)
+        return Fail(path, "too large for an audio input");
     bytes.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char *>(bytes.data()), size)) {
-        std::fprintf(stderr, "recmux: cannot read %s\n", path.c_str());
-        return false;
-    }
+    std::rewind(in.get());
+    if (std::fread(bytes.data(), 1, bytes.size(), in.get()) != bytes.size())
+        return Fail(path,
+                    std::ferror(in.get()) ? std::strerror(errno) : "it shrank while it was read");
     return true;
 }
 
 bool WriteWholeFile(const std::string &path, std::span<const uint8_t> bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(reinterpret_cast<const char *>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "recmux: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
+    FilePtr out(std::fopen(path.c_str(), "wb"));
+    if (!out)
+        return Fail(path, std::strerror(errno));
+    if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size() &&
+        std::fclose(out.release()) == 0)
+        return true;
+    // Half a file is worse than none.
+    const int error = errno;
+    std::remove(path.c_str());
+    return Fail(path, std::strerror(error));
 }
 
 }  // namespace recmux_tool

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <new>
 
+#include "file_problems.h"
+
 namespace recmux_tool {
 namespace {
 
@@ -20,9 +22,11 @@ constexpr int kFailuresAtEnd = 4096;
 Mp4Packets::Mp4Packets(const std::string &path)
     : reader_(recmux_reader_open(path.c_str())), buffer_(reader_ ? kFirstCapacity : 0)
 {
-    if (!reader_)
-        std::fprintf(stderr, "recmux: %s is not an MP4 with H.264, H.265 or MPEG-4 video\n",
-                     path.c_str());
+    if (!reader_) {
+        const std::string reason = UnreadableReason(path);
+        ReportProblem(path,
+                      reason.empty() ? "not an MP4 with H.264, H.265 or MPEG-4 video" : reason);
+    }
 }
 
 Mp4Packets::~Mp4Packets()

@@ -17,10 +17,11 @@ public:
 
     // fraction 0..1, or negative when the end is unknown; redrawn a few times a second.
     void Show(double fraction, const std::string &detail);
+
+private:
     // Clears the line, so that what is printed next starts on a clean one.
     void Clear();
 
-private:
     std::string job_;
     bool terminal_;
     bool drawn_ = false;

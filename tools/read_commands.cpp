@@ -1,11 +1,15 @@
 #include "read_commands.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
-
 #include <optional>
 
+#include "annexb_source.h"
+#include "file_problems.h"
+#include "mp4_facts.h"
 #include "mp4_packets.h"
 #include "progress.h"
 
@@ -120,13 +124,46 @@ Summary RateAndDuration(recmux_reader *reader)
 }
 
 // One line on stderr for every packet the buffer could not take; the exit status.
-int ReportLosses(const Mp4Packets &packets)
+int ReportLosses(const std::string &path, const Mp4Packets &packets)
 {
     if (packets.Lost() == 0)
         return 0;
-    std::fprintf(stderr, "recmux: %" PRIu64 " packet(s) lost; the first: %s\n", packets.Lost(),
-                 packets.FirstLoss().c_str());
+    std::fprintf(stderr, "recmux: %s: %" PRIu64 " packet(s) lost; the first: %s\n", path.c_str(),
+                 packets.Lost(), packets.FirstLoss().c_str());
     return 1;
+}
+
+// False when a write failed, errno telling why.
+bool CopyVideo(Mp4Packets &packets, double expected, std::FILE *out, Tally &video)
+{
+    Progress progress("extracting");
+    for (Mp4Packet packet; packets.Next(packet);) {
+        if (packet.mediaType != RECMUX_MEDIA_VIDEO)
+            continue;
+        progress.Show(Fraction(video.packets, expected), std::to_string(video.packets) + " frames");
+        const auto size = static_cast<size_t>(packet.size);
+        if (std::fwrite(packet.data, 1, size, out) != size)
+            return false;
+        video.packets++;
+        video.bytes += size;
+    }
+    return true;
+}
+
+const char *Extensions(VideoCodec codec)
+{
+    return codec == VideoCodec::H264   ? ".h264 or .264"
+           : codec == VideoCodec::H265 ? ".hevc, .h265 or .265"
+                                       : ".m4v";
+}
+
+// in.mp4 as in.h264, in.hevc or in.m4v.
+std::string NamedFor(const std::string &path, VideoCodec codec)
+{
+    const char *extension = codec == VideoCodec::H264   ? ".h264"
+                            : codec == VideoCodec::H265 ? ".hevc"
+                                                        : ".m4v";
+    return std::filesystem::path(path).replace_extension(extension).string();
 }
 
 }  // namespace
@@ -148,45 +185,43 @@ int Info(const std::string &path, bool json)
         PrintJson(path, summary);
     else
         PrintLines(path, summary);
-    return ReportLosses(packets);
+    return ReportLosses(path, packets);
 }
 
-int Extract(const std::string &path, const std::string &output)
+int Extract(const std::string &path, const std::string &requested)
 {
     Mp4Packets packets(path);
     if (!packets.IsOpen())
         return 1;
+    const std::optional<VideoCodec> codec = VideoCodecOf(path);
+    if (!codec) {
+        ReportProblem(path, "its video is of no codec extract writes");
+        return 1;
+    }
+    const std::string output = requested.empty() ? NamedFor(path, *codec) : requested;
+    if (CodecFromExtension(output) != codec) {
+        ReportProblem(output, path + " holds " + CodecName(*codec) +
+                                  " video: the name must end in " + Extensions(*codec));
+        return 1;
+    }
     std::unique_ptr<std::FILE, FileCloser> out(std::fopen(output.c_str(), "wb"));
     if (!out) {
-        std::fprintf(stderr, "recmux: cannot write %s\n", output.c_str());
+        ReportProblem(output, SystemReason(errno));
         return 1;
     }
-    const double expected = ExpectedFrames(RateAndDuration(packets.Handle()));
-    Progress progress("extracting");
     Tally video;
-    for (Mp4Packet packet; packets.Next(packet);) {
-        if (packet.mediaType != RECMUX_MEDIA_VIDEO)
-            continue;
-        progress.Show(Fraction(video.packets, expected), std::to_string(video.packets) + " frames");
-        const size_t size = static_cast<size_t>(packet.size);
-        if (std::fwrite(packet.data, 1, size, out.get()) != size) {
-            std::fprintf(stderr, "recmux: writing %s failed\n", output.c_str());
-            return 1;
-        }
-        video.packets++;
-        video.bytes += size;
-    }
-    progress.Clear();
-    if (std::fclose(out.release()) != 0) {
-        std::fprintf(stderr, "recmux: writing %s failed\n", output.c_str());
+    if (!CopyVideo(packets, ExpectedFrames(RateAndDuration(packets.Handle())), out.get(), video) ||
+        std::fclose(out.release()) != 0) {
+        ReportProblem(output, SystemReason(errno));
+        std::remove(output.c_str());
         return 1;
     }
-    std::printf("wrote %" PRIu64 " video packets, %" PRIu64 " bytes, to %s\n", video.packets,
-                video.bytes, output.c_str());
-    if (ReportLosses(packets) != 0)
+    std::printf("wrote %" PRIu64 " video packets, %" PRIu64 " bytes of %s, to %s\n", video.packets,
+                video.bytes, CodecName(*codec), output.c_str());
+    if (ReportLosses(path, packets) != 0)
         return 1;
     if (video.packets == 0)
-        std::fprintf(stderr, "recmux: %s holds no video packet\n", path.c_str());
+        ReportProblem(path, "holds no video packet");
     return video.packets > 0 ? 0 : 1;
 }
 

@@ -9,11 +9,13 @@
 #include <optional>
 #include <string>
 
+#include <strings.h>
+
 extern "C" {
 #include <libavutil/avutil.h>
-#include <libavutil/log.h>
 }
 
+#include <recmux/recmux_library.h>
 #include <recmux/zk_voice.h>
 
 #include "annexb_source.h"
@@ -29,34 +31,52 @@ namespace {
 
 using recmux_tool::VideoCodec;
 
-constexpr const char *kUsage =
-    "usage: recmux [-v] COMMAND ...    (-v: show FFmpeg's log)\n"
+constexpr const char *kGeneralUsage =
+    "usage: recmux [-v] COMMAND ...    (-v: show the library's and FFmpeg's log)\n"
     "       recmux --version\n"
-    "\n"
-    "recmux record [-i INPUT] [-o out.mp4] [--fps N] [--fragmented] [--codec h264|h265]\n"
-    "              [--seconds S] [--callback] [--audio FILE --audio-type CODE\n"
+    "       recmux COMMAND --help      (one command's usage)\n"
+    "exit status: 0 done, 1 failed (one line on stderr says why), 2 bad arguments\n";
+
+constexpr const char *kRecordUsage =
+    "recmux record [-i INPUT] [-o OUT.mp4] [--overwrite] [--fps N] [--fragmented]\n"
+    "              [--codec h264|h265] [--seconds S] [--callback] [--audio FILE --audio-type CODE\n"
     "              [--audio-rate HZ] | --no-audio] [--audio-start S]\n"
     "  -i          an Annex B stream (.h264 .264 .hevc .h265 .265 .m4v, or any name with\n"
     "              --codec), or a capture in any container FFmpeg reads (MPEG-TS,\n"
-    "              Matroska, MP4...) with H.264/H.265 video and G.711 audio, recorded with\n"
-    "              its own timestamps; without -i a test pattern is encoded and recorded\n"
-    "  -o          output (default recmux-demo.mp4); an existing recording is continued\n"
+    "              Matroska, MP4...) with H.264/H.265 video, recorded with its own timestamps\n"
+    "              and its mono G.711 sound (other sound is left out, with a warning); a pipe\n"
+    "              is recorded as it comes. Without -i a test pattern is encoded and recorded\n"
+    "  -o          the recording, a name ending in .mp4 (default recmux-demo.mp4). When it\n"
+    "              holds a recording already, the new frames follow its own\n"
+    "  --overwrite  record afresh: an existing OUT.mp4 is replaced once the new recording is\n"
+    "              complete, and stays if it fails\n"
     "  --fps       frame rate the timestamps are made for (default 25; not for a capture)\n"
     "  --codec     codec of an Annex B input (default: from its extension) or of the pattern\n"
     "  --seconds   length of the test pattern (default 10)\n"
-    "  --callback  write through the recorder's write callback (always fragmented)\n"
+    "  --callback  write through the recorder's write callback (always fragmented, always afresh)\n"
     "  --audio     a 16-bit mono PCM WAV, encoded here with the voice codec of CODE, or a\n"
     "              file of device audio frames of CODE (voice frames or headerless payload)\n"
     "  --audio-type  the recorder's audio type code: 0-11 or 16 (6 G.711 A-law, 7 mu-law)\n"
     "  --audio-rate  sample rate of device audio frames (default 8000; a WAV has its own)\n"
-    "  --no-audio  the test pattern without its test tone (1 kHz, G.711 A-law)\n"
+    "  --no-audio  the test pattern or capture without sound (the pattern's is a 1 kHz tone)\n"
     "  --audio-start  the sound comes only from S seconds on, as from a late microphone\n"
-    "\n"
-    "recmux info [--json] in.mp4\n"
-    "  frame rate, duration, streams and packet counts of an MP4 (--json: one JSON object)\n"
-    "recmux extract in.mp4 -o out.h264|out.264|out.hevc|out.h265|out.265|out.m4v\n"
-    "  the video of an MP4 as an elementary stream (Annex B for H.264 and H.265)\n"
-    "\n"
+    "  Ctrl-C or SIGTERM finishes the recording, which is kept whole, and recmux then ends by\n"
+    "  that signal (exit status 130 or 143). A second one stops at once: what reached the\n"
+    "  disk is taken back by the next record into the same file (with --overwrite, the new\n"
+    "  recording is dropped and the old one stays).\n";
+
+constexpr const char *kInfoUsage =
+    "recmux info [--json] IN.mp4\n"
+    "  frame rate, duration, streams and packet counts of an MP4 (--json: one JSON object)\n";
+
+constexpr const char *kExtractUsage =
+    "recmux extract IN.mp4 [-o OUT]\n"
+    "  the video of an MP4 as an elementary stream (Annex B for H.264 and H.265). OUT ends\n"
+    "  in an extension of the video's codec: .h264 .264 (H.264), .hevc .h265 .265 (H.265),\n"
+    "  .m4v (MPEG-4); another codec's is refused. Without -o: IN with .h264, .hevc or .m4v\n"
+    "  in place of its extension. A file already at OUT is replaced.\n";
+
+constexpr const char *kVoiceUsage =
     "recmux voice encode IN.wav OUT --codec ID [--samples N]\n"
     "recmux voice decode IN OUT.wav --codec ID [--rate HZ]\n"
     "recmux voice transcode IN OUT --mode MODE\n"
@@ -100,6 +120,11 @@ bool IsCapture(const Arguments &args)
     return !args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input);
 }
 
+bool EndsWithMp4(const std::string &name)
+{
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".mp4") == 0;
+}
+
 // Empty when the arguments are fine, otherwise what is wrong with them.
 std::string Parse(int argc, char **argv, Arguments &args)
 {
@@ -115,6 +140,10 @@ std::string Parse(int argc, char **argv, Arguments &args)
         }
         if (flag == "--no-audio") {
             args.no_audio = true;
+            continue;
+        }
+        if (flag == "--overwrite") {
+            args.record.overwrite = true;
             continue;
         }
         if (i + 1 == argc)
@@ -161,6 +190,8 @@ std::string Parse(int argc, char **argv, Arguments &args)
             return "unknown option: " + flag;
         }
     }
+    if (!EndsWithMp4(args.record.output))
+        return "-o takes a name ending in .mp4: " + args.record.output;
     if (!args.input.empty() && args.seconds_given)
         return "--seconds applies to the test pattern only";
     if (args.audio.empty() && (args.audio_type || args.audio_rate))
@@ -195,10 +226,10 @@ bool OpenSources(const Arguments &args, std::unique_ptr<recmux_tool::FrameSource
                  std::unique_ptr<recmux_tool::AudioSource> &audio)
 {
     if (IsCapture(args)) {
-        recmux_tool::Capture capture = recmux_tool::OpenCapture(args.input);
+        recmux_tool::Capture capture =
+            recmux_tool::OpenCapture(args.input, !args.no_audio && args.audio.empty());
         video = std::move(capture.video);
-        if (!args.no_audio)
-            audio = std::move(capture.audio);
+        audio = std::move(capture.audio);
     } else {
         video = OpenSource(args);
         if (args.input.empty() && !args.no_audio && args.audio.empty())
@@ -218,26 +249,43 @@ int RecordCommand(int argc, char **argv)
     const std::string problem = Parse(argc, argv, args);
     if (!problem.empty())
         return Usage(problem);
+    // The output first: a pipe as input may keep its sources waiting.
+    std::optional<recmux_tool::RecordOutput> output =
+        recmux_tool::PrepareOutput(args.record.output, args.record.overwrite, args.record.callback);
     std::unique_ptr<recmux_tool::FrameSource> source;
     std::unique_ptr<recmux_tool::AudioSource> audio;
-    if (!OpenSources(args, source, audio))
+    if (!output || !OpenSources(args, source, audio))
         return 1;
-    return recmux_tool::Record(args.record, *source, audio.get());
+    if (!args.input.empty())
+        args.record.input = args.input;
+    return recmux_tool::Record(args.record, std::move(*output), *source, audio.get());
 }
 
-int ReadCommand(int argc, char **argv)
+int InfoCommand(int argc, char **argv)
 {
-    if (std::strcmp(argv[1], "info") == 0) {
-        const bool json = argc == 4 && std::strcmp(argv[2], "--json") == 0;
-        if (argc != 3 && !json)
-            return Usage("info takes one MP4 file, after --json if given");
-        return recmux_tool::Info(argv[argc - 1], json);
+    const bool json = argc == 4 && std::strcmp(argv[2], "--json") == 0;
+    if (argc != 3 && !json)
+        return Usage("info takes one MP4 file, after --json if given");
+    return recmux_tool::Info(argv[argc - 1], json);
+}
+
+// extract IN [-o OUT], in either order.
+int ExtractCommand(int argc, char **argv)
+{
+    std::string input, output;
+    for (int i = 2; i < argc; i++) {
+        if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc && output.empty())
+            output = argv[++i];
+        else if (input.empty() && argv[i][0] != '-')
+            input = argv[i];
+        else
+            return Usage("extract takes an MP4 file and perhaps -o OUTPUT");
     }
-    if (argc != 5 || std::strcmp(argv[3], "-o") != 0)
-        return Usage("extract takes an MP4 file and -o OUTPUT");
-    if (!recmux_tool::CodecFromExtension(argv[4]))
+    if (input.empty())
+        return Usage("extract takes an MP4 file and perhaps -o OUTPUT");
+    if (!output.empty() && !recmux_tool::CodecFromExtension(output))
         return Usage("the output of extract ends in .h264, .264, .hevc, .h265, .265 or .m4v");
-    return recmux_tool::Extract(argv[2], argv[4]);
+    return recmux_tool::Extract(input, output);
 }
 
 int Version()
@@ -249,26 +297,69 @@ int Version()
     return 0;
 }
 
+bool AsksForHelp(int argc, char **argv)
+{
+    for (int i = 2; i < argc; i++)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return true;
+    return false;
+}
+
+struct CommandUsage {
+    const char *command;
+    const char *usage;
+};
+
+constexpr CommandUsage kCommandUsages[] = {{"record", kRecordUsage},
+                                           {"info", kInfoUsage},
+                                           {"extract", kExtractUsage},
+                                           {"voice", kVoiceUsage}};
+
+int Help(const std::string &command)
+{
+    for (const CommandUsage &entry : kCommandUsages)
+        if (command == entry.command) {
+            std::fputs(entry.usage, stdout);
+            return 0;
+        }
+    std::fputs(kGeneralUsage, stdout);
+    for (const CommandUsage &entry : kCommandUsages)
+        std::printf("\n%s", entry.usage);
+    return 0;
+}
+
+void PrintLibraryLine(void *, int32_t, const char *line)
+{
+    std::fprintf(stderr, "librecmux: %s", line);
+}
+
+// The logs would bury the one line that says what went wrong; -v shows them.
+void SetLogs(bool verbose)
+{
+    recmux_set_ffmpeg_log_level(verbose ? RECMUX_LOG_INFO : RECMUX_LOG_QUIET);
+    recmux_set_log_callback(PrintLibraryLine, nullptr,
+                            verbose ? RECMUX_LOG_INFO : RECMUX_LOG_QUIET);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    // FFmpeg's log would bury the one line that says what went wrong.
     const bool verbose = argc >= 2 && std::strcmp(argv[1], "-v") == 0;
-    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    SetLogs(verbose);
     if (verbose) {
         argc--;
         argv++;
     }
     const std::string command = argc >= 2 ? argv[1] : "";
-    if (argc == 2 && (command == "-h" || command == "--help")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
+    if ((argc == 2 && (command == "-h" || command == "--help")) || AsksForHelp(argc, argv))
+        return Help(command);
     if (argc == 2 && command == "--version")
         return Version();
-    if (command == "info" || command == "extract")
-        return ReadCommand(argc, argv);
+    if (command == "info")
+        return InfoCommand(argc, argv);
+    if (command == "extract")
+        return ExtractCommand(argc, argv);
     if (command == "voice")
         return recmux_tool::VoiceCommand(argc - 2, argv + 2);
     if (command == "record")

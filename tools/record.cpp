@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <recmux/recmux_writer.h>
 
+#include "file_problems.h"
+#include "interrupt.h"
 #include "progress.h"
 
 namespace recmux_tool {
@@ -24,7 +27,7 @@ struct FileCloser {
 
 struct CallbackSink {
     std::unique_ptr<std::FILE, FileCloser> file;
-    uint64_t bytes = 0;
+    int error = 0;  // errno of the write that failed
 };
 
 int WriteToSink(void *opaque, uint8_t *buf, int buf_size)
@@ -32,16 +35,124 @@ int WriteToSink(void *opaque, uint8_t *buf, int buf_size)
     auto *sink = static_cast<CallbackSink *>(opaque);
     if (buf_size < 0)
         return -EINVAL;
-    const size_t written = std::fwrite(buf, 1, static_cast<size_t>(buf_size), sink->file.get());
-    sink->bytes += written;
-    return written == static_cast<size_t>(buf_size) ? buf_size : -EIO;
+    const auto size = static_cast<size_t>(buf_size);
+    // Flushed at once, so that a full disk stops the recording now, not at close.
+    if (std::fwrite(buf, 1, size, sink->file.get()) == size && std::fflush(sink->file.get()) == 0)
+        return buf_size;
+    sink->error = errno != 0 ? errno : EIO;
+    return -EIO;
 }
+
+// The library does not say why it refused a name; what PrepareOutput cannot
+// see beforehand is looked for.
+std::string RefusalReason(const std::string &path)
+{
+    const std::string working = path + ".tmp";
+    if (const std::string reason = ObstacleReason(working); !reason.empty())
+        return working + " is in the way: " + reason;
+    if (DiskFull(path))
+        return SystemReason(ENOSPC);
+    return "the recorder cannot open it";
+}
+
+const char *FailureText(int32_t failure)
+{
+    switch (failure) {
+    case RECMUX_MSG_OUTPUT_FINISH:
+        return "could not be finished; what was recorded is kept beside it (.recovered.mp4 or "
+               ".mp4.tmp)";
+    case RECMUX_MSG_OUTPUT_NAME_TAKEN:
+        return "another file took its name meanwhile and stays; the recording is kept beside it "
+               "(.recovered.mp4)";
+    default: return "a write failed (the file system refused it, or the file was removed)";
+    }
+}
+
+// A recorder on a file or, through the write callback, on a file the tool
+// writes, and what it said about its output.
+class Recorder {
+public:
+    explicit Recorder(std::string path) : path_(std::move(path)) {}
+    ~Recorder() { recmux_writer_close(&writer_); }
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    // False after saying why on stderr, naming shown_as.
+    bool Open(bool callback, const std::string &shown_as)
+    {
+        if (callback && !OpenSinkFile(shown_as))
+            return false;
+        writer_ = callback ? recmux_writer_open_and_set_callback(&sink_, WriteToSink)
+                           : recmux_writer_open(path_.c_str());
+        if (!writer_) {
+            ReportProblem(shown_as, RefusalReason(path_));
+            if (callback)
+                std::remove(path_.c_str());
+            return false;
+        }
+        recmux_writer_set_msg_notify(writer_, this, Note);
+        return true;
+    }
+
+    recmux_writer *Writer() const { return writer_; }
+    bool Failed() const { return failure_.has_value(); }
+
+    // True when the recording was finished whole.
+    bool Close()
+    {
+        bool whole = recmux_writer_close(&writer_) == 0;
+        if (sink_.file && std::fclose(sink_.file.release()) != 0) {
+            sink_.error = errno;
+            whole = false;
+        }
+        return whole && sink_.error == 0;
+    }
+
+    // Why the output failed; empty when the recorder did not say it did.
+    std::string FailureReason() const
+    {
+        if (sink_.error != 0)
+            return SystemReason(sink_.error);
+        if (!failure_)
+            return {};
+        if (disk_full_)
+            return SystemReason(ENOSPC);
+        return FailureText(*failure_);
+    }
+
+private:
+    bool OpenSinkFile(const std::string &shown_as)
+    {
+        sink_.file.reset(std::fopen(path_.c_str(), "wbx"));
+        if (!sink_.file)
+            ReportProblem(shown_as, SystemReason(errno));
+        return sink_.file != nullptr;
+    }
+
+    // The disk is looked at while the failed write still holds its room.
+    static int32_t RECMUX_STDCALL Note(void *user, int32_t category, int32_t value)
+    {
+        auto *self = static_cast<Recorder *>(user);
+        if (category == RECMUX_MSG_OUTPUT_FAILED && !self->failure_) {
+            self->failure_ = value;
+            self->disk_full_ = DiskFull(self->path_);
+        }
+        return 0;
+    }
+
+    std::string path_;
+    recmux_writer *writer_ = nullptr;
+    CallbackSink sink_;
+    std::optional<int32_t> failure_;  // a RECMUX_MSG_OUTPUT_* value
+    bool disk_full_ = false;
+};
 
 struct Counts {
     uint64_t passed = 0;
     uint64_t accepted = 0;
-    uint64_t audio_passed = 0;
-    bool audio_left = false;  // frames after the end of the video, never passed
+    bool audio_left = false;           // sound after the end of the video, never passed
+    std::optional<uint64_t> first_us;  // a capture's own times of the frames taken
+    uint64_t last_us = 0;
 };
 
 // Hands the recorder every audio frame that starts before until_us, as a
@@ -57,11 +168,9 @@ public:
     void Until(uint64_t until_us, Counts &counts)
     {
         while (pending_ && Pts() < until_us) {
-            if (frame_.offset_us >= start_us_) {
+            if (frame_.offset_us >= start_us_)
                 recmux_writer_write_audio(writer_, frame_.bytes.data(),
                                           static_cast<uint32_t>(frame_.bytes.size()), Pts());
-                counts.audio_passed++;
-            }
             pending_ = audio_->Next(frame_);
         }
         counts.audio_left = pending_;
@@ -82,115 +191,151 @@ uint64_t VideoPts(uint64_t frame, int fps)
     return kFirstPts + frame * 1'000'000 / static_cast<uint64_t>(fps);
 }
 
+void CountAccepted(const AccessUnit &unit, Counts &counts)
+{
+    counts.accepted++;
+    if (!unit.pts_us)
+        return;
+    counts.first_us = std::min(counts.first_us.value_or(*unit.pts_us), *unit.pts_us);
+    counts.last_us = std::max(counts.last_us, *unit.pts_us);
+}
+
 // Audio that starts with a video frame goes in after it: the recorder drops
 // audio until it has accepted the first key frame. A capture brings its own
-// timestamps; the others are made from the frame rate.
-Counts Feed(recmux_writer *writer, FrameSource &source, AudioSource *audio,
+// timestamps; the others are made from the frame rate. A signal or an output
+// that failed for good ends the input early.
+Counts Feed(const Recorder &recorder, FrameSource &source, AudioSource *audio,
             const RecordOptions &options)
 {
+    recmux_writer *writer = recorder.Writer();
     const int fps = options.fps;
     Counts counts;
     AudioFeed audio_feed(writer, audio, options.audio_start_us);
     Progress progress("recording");
     uint64_t next_pts = VideoPts(0, fps);
     AccessUnit unit;
-    while (source.Next(unit)) {
+    while (InterruptSignal() == 0 && !recorder.Failed() && source.Next(unit)) {
         const uint64_t pts = unit.pts_us.value_or(VideoPts(counts.passed, fps));
         audio_feed.Until(pts, counts);
         counts.passed++;
         if (recmux_writer_write_video(writer, unit.bytes.data(),
                                       static_cast<uint32_t>(unit.bytes.size()), pts,
                                       unit.key ? 1 : 0) == 0)
-            counts.accepted++;
+            CountAccepted(unit, counts);
         next_pts = std::max(next_pts, pts + 1'000'000 / static_cast<uint64_t>(fps));
-        progress.Show(source.Fraction(), std::to_string(counts.passed) + " frames");
+        progress.Show(source.Fraction(),
+                      std::to_string(counts.passed) + " frames (Ctrl-C finishes)");
     }
     if (counts.passed > 0)
         audio_feed.Until(next_pts, counts);
     return counts;
 }
 
-// Read before close, which destroys the recorder; frames still queued then
-// are written by close and do not move the end pts shown here.
-void PrintPts(recmux_writer *writer)
+const char *AudioTypeName(int code)
 {
-    uint64_t begin = 0;
-    uint64_t end = 0;
-    if (recmux_writer_get_begin_pts(writer, &begin) == 0)
-        std::printf("begin pts: %" PRIu64 " us\n", begin);
-    else
-        std::printf("begin pts: none\n");
-    if (recmux_writer_get_end_pts(writer, &end) == 0)
-        std::printf("end pts before close: %" PRIu64 " us\n", end);
-}
-
-void PrintFile(const std::string &path)
-{
-    std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        std::printf("no file was written\n");
-    else
-        std::printf("file: %s, %ju bytes\n", path.c_str(), size);
-}
-
-recmux_writer *OpenWriter(const RecordOptions &options, CallbackSink &sink)
-{
-    if (!options.callback) {
-        std::error_code unknown;
-        if (std::filesystem::exists(options.output, unknown))
-            std::printf("%s exists: the recording continues it\n", options.output.c_str());
-        return recmux_writer_open(options.output.c_str());
+    switch (code) {
+    case RECMUX_AUDIO_G711_ALAW:
+    case RECMUX_AUDIO_G711_ALAW_ALT: return "G.711 A-law";
+    case RECMUX_AUDIO_G711_ULAW:
+    case RECMUX_AUDIO_G711_ULAW_ALT: return "G.711 mu-law";
+    case RECMUX_AUDIO_IMA_ADPCM:
+    case RECMUX_AUDIO_IMA_ADPCM_WAVE: return "IMA ADPCM";
+    default: return "G.726";
     }
-    sink.file.reset(std::fopen(options.output.c_str(), "wb"));
-    if (!sink.file)
-        return nullptr;
-    return recmux_writer_open_and_set_callback(&sink, WriteToSink);
+}
+
+void Announce(const RecordOptions &options, const AudioSource *audio)
+{
+    std::printf("recording %s (%s)\n", options.output.c_str(),
+                options.callback     ? "fragmented MP4, through the write callback"
+                : options.fragmented ? "fragmented MP4"
+                                     : "plain MP4");
+    if (audio)
+        std::printf("sound: %s (type %d) at %d Hz, from %s\n", AudioTypeName(audio->Code()),
+                    audio->Code(), audio->Rate(), audio->Describe().c_str());
+}
+
+// What the input gave that the recording does not hold, in passing.
+void PrintLeftOut(const Counts &counts, bool stopped_early)
+{
+    if (counts.accepted > 0 && counts.accepted < counts.passed && !stopped_early)
+        std::printf("%" PRIu64 " of %" PRIu64 " input frames left out: the recording starts at the "
+                    "first key frame it can read\n",
+                    counts.passed - counts.accepted, counts.passed);
+    if (counts.audio_left && !stopped_early)
+        std::printf("the sound goes on past the end of the video: that part is left out\n");
+    if (counts.first_us)
+        std::printf("taken from the capture's clock: %.2f s to %.2f s\n", *counts.first_us / 1e6,
+                    counts.last_us / 1e6);
+}
+
+void PrintSummary(const RecordOutput &output, bool complete)
+{
+    const std::optional<Mp4Facts> facts = ReadMp4Facts(output.path);
+    if (!facts)
+        return;
+    std::string text = Describe(*facts);
+    if (complete && output.continued)
+        text = Duration(std::max(0.0, facts->seconds - output.continued->seconds)) +
+               " added, now " + text;
+    else if (!complete)
+        text = (output.Replaces() ? "stays as it was, " : "kept, ") + text;
+    std::printf("%s: %s\n", output.path.c_str(), text.c_str());
+}
+
+// The one line on stderr that says why the recording is not whole, unless a
+// source has said it already.
+void ReportFailure(const RecordOutput &output, const std::string &output_failure, bool closed,
+                   const Counts &counts, const std::string &input)
+{
+    if (!output_failure.empty())
+        ReportProblem(output.path, output_failure);
+    else if (!closed)
+        ReportProblem(output.path, "the recording could not be finished");
+    else if (counts.accepted == 0)
+        ReportProblem(input, "no key frame the recorder could read: nothing recorded");
+}
+
+// Closes the recording, puts it in place and says what it holds; a stopping
+// signal then ends the process.
+int Finish(Recorder &recorder, const RecordOutput &output, const Counts &counts, bool input_failed,
+           const std::string &input)
+{
+    const bool closed = recorder.Close();
+    const bool complete = closed && counts.accepted > 0 && !input_failed;
+    const bool published = FinishOutput(output, complete);
+    const std::string output_failure = recorder.FailureReason();
+    if (!complete && !input_failed)
+        ReportFailure(output, output_failure, closed, counts, input);
+    const int signal = InterruptSignal();
+    if (signal != 0)
+        std::printf("stopped by %s\n", signal == SIGINT ? "Ctrl-C" : "SIGTERM");
+    PrintLeftOut(counts, signal != 0 || !output_failure.empty());
+    PrintSummary(output, complete && published);
+    if (signal != 0)
+        EndByInterruptSignal();
+    return complete && published ? 0 : 1;
 }
 
 }  // namespace
 
-int Record(const RecordOptions &options, FrameSource &source, AudioSource *audio)
+int Record(const RecordOptions &options, RecordOutput output, FrameSource &source,
+           AudioSource *audio)
 {
-    CallbackSink sink;
-    recmux_writer *writer = OpenWriter(options, sink);
-    if (!writer) {
-        std::fprintf(stderr, "recmux: cannot open a recorder on %s%s\n", options.output.c_str(),
-                     options.callback ? "" : " (the name must end in .mp4)");
+    Recorder recorder(output.writing);
+    if (!recorder.Open(options.callback, output.path))
         return 1;
-    }
+    if (!options.callback)
+        NoteTakenBack(output);
+    CatchInterrupts(output.Abandoned());
     if (options.fragmented)
-        recmux_writer_set_file_type(writer, 1);
-    const bool fragmented = options.fragmented || options.callback;
-    std::printf("recording %s MP4 %s %s\n", fragmented ? "fragmented" : "plain",
-                options.callback ? "through the write callback into" : "into",
-                options.output.c_str());
-    if (audio) {
-        recmux_writer_init_audio(writer, audio->Code(), 1, audio->Rate(), 16);
-        std::printf("audio type %d at %d Hz from %s\n", audio->Code(), audio->Rate(),
-                    audio->Describe().c_str());
-    }
-    const Counts counts = Feed(writer, source, audio, options);
-    std::printf("frames passed: %" PRIu64 ", accepted: %" PRIu64 "\n", counts.passed,
-                counts.accepted);
+        recmux_writer_set_file_type(recorder.Writer(), RECMUX_FILE_FRAGMENTED);
+    Announce(options, audio);
     if (audio)
-        std::printf("audio frames passed: %" PRIu64 "%s\n", counts.audio_passed,
-                    counts.audio_left ? " (the rest lies after the end of the video)" : "");
-    PrintPts(writer);
-    const bool closed = recmux_writer_close(&writer) == 0;
-    if (!closed)
-        std::fprintf(stderr, "recmux: closing the recorder failed\n");
-    if (options.callback) {
-        sink.file.reset();
-        std::printf("write callback: %" PRIu64 " bytes\n", sink.bytes);
-    }
-    PrintFile(options.output);
-    // The sources have said what went wrong with them.
-    if (source.Failed() || (audio && audio->Failed()))
-        return 1;
-    if (closed && counts.accepted == 0)
-        std::fprintf(stderr, "recmux: the recorder took no frame (no key frame it could read)\n");
-    return closed && counts.accepted > 0 ? 0 : 1;
+        recmux_writer_init_audio(recorder.Writer(), audio->Code(), 1, audio->Rate(), 16);
+    const Counts counts = Feed(recorder, source, audio, options);
+    return Finish(recorder, output, counts, source.Failed() || (audio && audio->Failed()),
+                  options.input);
 }
 
 }  // namespace recmux_tool

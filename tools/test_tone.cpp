@@ -22,9 +22,8 @@ std::unique_ptr<AudioSource> OpenTestTone(double seconds)
 {
     const auto count = static_cast<size_t>(std::lround(seconds * kToneRate));
     return EncodePcm(SineSamples(kToneHz, kToneDbfs, kToneRate, count), kToneRate, kToneCode,
-                     "test tone, " + std::to_string(kToneHz) + " Hz at " +
-                         std::to_string(static_cast<int>(kToneDbfs)) + " dBFS, " +
-                         std::to_string(kToneRate) + " Hz");
+                     "the test tone, " + std::to_string(kToneHz) + " Hz at " +
+                         std::to_string(static_cast<int>(kToneDbfs)) + " dBFS");
 }
 
 }  // namespace recmux_tool

@@ -113,8 +113,7 @@ public:
             return false;
         const size_t left = bytes_.size() - at_;
         const size_t length = left >= kHeader ? kHeader + 2 * size_t{bytes_[at_ + 2]} : 0;
-        if (left < kHeader || bytes_[at_ + 2] == 0 || (bytes_[at_ + 1] & 3) != 1 ||
-            length > left) {
+        if (left < kHeader || bytes_[at_ + 2] == 0 || (bytes_[at_ + 1] & 3) != 1 || length > left) {
             problem = "byte " + std::to_string(at_) + " does not start a whole voice frame";
             return false;
         }
@@ -136,10 +135,9 @@ int Encode(const Options &options)
     std::string problem;
     const std::optional<WavAudio> wav = ParseWav(bytes, &problem);
     if (!wav)
-        return Fail(options.in + " is not a usable WAV: " + problem);
+        return Fail(options.in + ": not a usable WAV: " + problem);
     const auto codec = static_cast<int16_t>(*options.codec);
-    const size_t per_frame =
-        static_cast<size_t>(options.samples.value_or(SamplesPerFrame(codec)));
+    const size_t per_frame = static_cast<size_t>(options.samples.value_or(SamplesPerFrame(codec)));
     VoiceCodecState state{};
     if (const int32_t result = ZK_VOICE_EncReset(&state, codec); result != ZK_VOICE_OK)
         return Fail("the voice codec has no encoder for identifier " + std::to_string(codec) +
@@ -198,7 +196,7 @@ int Decode(const Options &options)
         return Fail(options.in + ": " + problem);
     const std::optional<std::vector<uint8_t>> out = WavBytes(wav);
     if (!out)
-        return Fail(options.out + " would exceed the size of a WAV file");
+        return Fail(options.out + ": would exceed the size of a WAV file");
     if (!WriteWholeFile(options.out, *out))
         return 1;
     std::printf("%s: %zu frames -> %s: %zu samples at %d Hz\n", options.in.c_str(), count,
