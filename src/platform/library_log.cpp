@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/debugger_channel.h"
+
 namespace recmux::platform {
 namespace {
 
@@ -23,17 +25,6 @@ LogSink CurrentSink()
     return sink;
 }
 
-// False when no callback takes lines of this level.
-bool Pass(const LogSink &to, int32_t level, const char *format, va_list args)
-{
-    if (!to.callback || level > to.level)
-        return to.callback != nullptr;
-    char line[1024];
-    std::vsnprintf(line, sizeof line, format, args);
-    to.callback(to.user, level, line);
-    return true;
-}
-
 }  // namespace
 
 void SetLogCallback(LogCallback callback, void *user, int32_t level)
@@ -44,24 +35,34 @@ void SetLogCallback(LogCallback callback, void *user, int32_t level)
 
 void Log(int32_t level, const char *format, ...)
 {
+    const LogSink to = CurrentSink();
+    if (to.callback && level > to.level)
+        return;
+    char line[1024];
     va_list args;
     va_start(args, format);
-    Pass(CurrentSink(), level, format, args);
+    std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    if (to.callback)
+        to.callback(to.user, level, line);
+    else
+        DebuggerChannel(line);
 }
 
 void PrintLog(const char *format, ...)
 {
+    const LogSink to = CurrentSink();
     va_list args;
     va_start(args, format);
-    const bool taken = Pass(CurrentSink(), kLogError, format, args);
+    if (to.callback) {
+        char line[1024];
+        std::vsnprintf(line, sizeof line, format, args);
+        to.callback(to.user, kLogError, line);
+    } else {
+        std::vprintf(format, args);
+        std::fflush(stdout);
+    }
     va_end(args);
-    if (taken)
-        return;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::fflush(stdout);
 }
 
 void DebugOutput(const char *text)

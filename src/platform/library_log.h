@@ -16,7 +16,7 @@ constexpr int32_t kLogDebug = 48;
 
 // For the whole process; null restores the default.
 void SetLogCallback(LogCallback callback, void *user, int32_t level);
-// A line only a host that asked for it sees.
+// To the callback when it takes the level; without one, to the debugger channel.
 void Log(int32_t level, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // A failure text that log watchers match word for word: without a callback it
 // is printed to standard output, flushed.
