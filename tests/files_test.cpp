@@ -159,7 +159,7 @@ TEST(Durability, TheFileIsSyncedBeforeItsRenameAndTheFolderAfter)
         EXPECT_EQ(while_recording, std::vector<std::string>{"sync"});
         g_calls.erase(g_calls.begin(), g_calls.begin() + static_cast<long>(while_recording.size()));
         // A plain copy is synced before it replaces the fragmented working file.
-        const std::vector<std::string> plain_copy = {"sync"};
+        const std::vector<std::string> plain_copy = {"sync", "rename"};
         std::vector<std::string> closing = file_type ? std::vector<std::string>{} : plain_copy;
         closing.insert(closing.end(), {"sync", "rename", "sync folder"});
         EXPECT_EQ(g_calls, closing);

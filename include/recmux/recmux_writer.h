@@ -122,7 +122,7 @@ static inline int16_t recmux_audio_voice_codec(int32_t audio_type)
  * buf_size, or a negative value (an AVERROR code) when the bytes could not be
  * taken: the stream is broken from there on. Called from inside the frame
  * calls and recmux_writer_close. */
-typedef int (*recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
+typedef int (RECMUX_CDECL *recmux_write_callback)(void *opaque, uint8_t *buf, int buf_size);
 
 /* Set-up, progress and failure messages: category is one of RECMUX_MSG_VIDEO,
  * RECMUX_MSG_AUDIO, RECMUX_MSG_COPIED_VIDEO, RECMUX_MSG_COPIED_AUDIO,

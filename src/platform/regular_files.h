@@ -1,7 +1,8 @@
 // Opening files so that neither a symlink nor a special file (FIFO, device,
 // directory) planted under a recording's names can redirect or block us.
-// FFmpeg 5.1 takes no descriptor by name, so it reopens ours through
-// /proc/self/fd: the same file, whatever its name has become since.
+// FFmpeg 5.1 takes no descriptor, so it reopens ours by a name that stays the
+// same file whatever its name has become since (/proc/self/fd on Linux, the
+// final path of the handle on Windows).
 #pragma once
 
 #include <cstdint>
@@ -20,17 +21,23 @@ struct FileIdentity {
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    explicit UniqueFd(int fd, std::string name = {}) : fd_(fd), name_(std::move(name)) {}
     ~UniqueFd();
-    UniqueFd(UniqueFd &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    UniqueFd(UniqueFd &&other) noexcept : fd_(other.fd_), name_(std::move(other.name_))
+    {
+        other.fd_ = -1;
+    }
     UniqueFd &operator=(UniqueFd &&other) noexcept;
     explicit operator bool() const { return fd_ >= 0; }
     int Get() const { return fd_; }
     // The name FFmpeg opens this very file by.
     std::string Path() const;
+    // The file was moved to name by us (Windows reopens a file by its name).
+    void MovedTo(std::string name) { name_ = std::move(name); }
 
 private:
     int fd_ = -1;
+    std::string name_;
 };
 
 // One recorder per name: its working file is locked for as long as the
@@ -55,10 +62,14 @@ bool CutAt(int fd, uint64_t size);
 bool WriteAll(int fd, const uint8_t *data, size_t size);
 // The file that path names itself; none when nothing has the name.
 std::optional<FileIdentity> IdentityOf(const char *path);
-// A regular file opened for reading without blocking on a FIFO; -1 for anything else.
-int OpenRegular(const char *path);
+// A regular file opened for reading without blocking on a FIFO; none for anything else.
+UniqueFd OpenRegular(const char *path);
 // Whether path names, itself and not through a symlink, the file of identity.
 bool IsSameFile(const char *path, const FileIdentity &identity);
+// Windows cannot move a file over one that is open: there the holder lets go
+// of it just before (and of its lock); elsewhere it keeps both until the new
+// file has the name.
+void LetGoBeforeReplace(UniqueFd &held);
 // Whether nothing has the name, or a regular file (through symlinks when follow).
 bool AbsentOrRegular(const char *path, bool follow);
 

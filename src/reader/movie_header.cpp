@@ -4,6 +4,8 @@
 #include <fstream>
 #include <limits>
 
+#include "platform/ffmpeg_names.h"
+
 namespace recmux {
 namespace {
 
@@ -148,7 +150,7 @@ std::optional<DeclaredLayout> ReadDeclaredLayout(const char *path)
     std::ifstream file;
     // Box headers lie far apart: a buffer would mostly read media data.
     file.rdbuf()->pubsetbuf(nullptr, 0);
-    file.open(path, std::ios::binary);
+    file.open(platform::StreamName(path), std::ios::binary);
     if (!file.seekg(0, std::ios::end))
         return std::nullopt;
     const std::streamoff size = file.tellg();

@@ -2,6 +2,7 @@
 // to the front of the new working file, and the caller's frames follow it.
 #include <new>
 
+#include "platform/ffmpeg_names.h"
 #include "reader/CMP4Reader.h"
 #include "recorder/CMP4Writer.h"
 #include "recorder/fragmented_file.h"
@@ -74,7 +75,7 @@ bool CMP4Writer::ReadVideoProperties(const char *path, AVCodecID &codec_id, int3
 {
     InputContextPtr input;
     AVFormatContext *opened = nullptr;
-    if (avformat_open_input(&opened, path, nullptr, nullptr) < 0)
+    if (avformat_open_input(&opened, platform::FfmpegName(path).c_str(), nullptr, nullptr) < 0)
         return false;
     input.reset(opened);
     if (avformat_find_stream_info(input.get(), nullptr) < 0)

@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/ffmpeg_names.h"
+
 extern "C" {
 #include <libavutil/mathematics.h>
 }
@@ -483,7 +485,7 @@ bool OpenFile(std::fstream &file, const char *path, uint64_t &size)
     // Only box headers and moofs are read, each after a seek: a buffer would
     // mostly read media data.
     file.rdbuf()->pubsetbuf(nullptr, 0);
-    file.open(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.open(platform::StreamName(path), std::ios::in | std::ios::out | std::ios::binary);
     if (!file.seekg(0, std::ios::end))
         return false;
     const std::streamoff file_size = file.tellg();

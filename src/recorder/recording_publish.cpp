@@ -82,12 +82,16 @@ bool CMP4Writer::MakePlain(const std::string &source)
     platform::UniqueFd plain = platform::CreatePrivate(workingPath_.c_str(), name, identity);
     if (!plain)
         return false;
-    if (!WritePlainCopy(source.c_str(), plain.Path().c_str()) ||
-        !files_.sync_file(plain.Get()) ||
-        files_.rename_narrow(name.c_str(), workingPath_.c_str()) != 0) {
+    if (!WritePlainCopy(source.c_str(), plain.Path().c_str()) || !files_.sync_file(plain.Get())) {
         DeleteRecordingFile(files_, name.c_str());
         return false;
     }
+    platform::LetGoBeforeReplace(workingFd_);
+    if (FinaliseRecording(files_, name.c_str(), workingPath_.c_str()) != 0) {
+        DeleteRecordingFile(files_, name.c_str());
+        return false;
+    }
+    plain.MovedTo(workingPath_);
     workingFd_ = std::move(plain);
     workingFile_ = identity;
     return true;
@@ -113,6 +117,7 @@ void CMP4Writer::FinaliseFile()
         return KeepAside(RECMUX_MSG_OUTPUT_FINISH);
     if (FinalFileReplaced())
         return KeepAside(RECMUX_MSG_OUTPUT_NAME_TAKEN);
+    platform::LetGoBeforeReplace(continuedFd_);
     if (FinaliseRecording(files_, workingPath_.c_str(), finalPath_.c_str()) != 0)
         return MarkOutputFailed(RECMUX_MSG_OUTPUT_FINISH);
     files_.sync_folder(finalPath_.c_str());

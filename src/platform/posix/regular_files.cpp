@@ -43,6 +43,7 @@ UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
         if (fd_ >= 0)
             close(fd_);
         fd_ = other.fd_;
+        name_ = std::move(other.name_);
         other.fd_ = -1;
     }
     return *this;
@@ -82,6 +83,7 @@ UniqueFd CreateLocked(const char *path, FileIdentity &identity)
         unlink(name.c_str());
         return {};
     }
+    file.MovedTo(path);
     return file;
 }
 
@@ -146,15 +148,13 @@ std::optional<FileIdentity> IdentityOf(const char *path)
     return Identity(info);
 }
 
-int OpenRegular(const char *path)
+UniqueFd OpenRegular(const char *path)
 {
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info;
-    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
+    if (file && fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode))
+        return file;
+    return {};
 }
 
 bool IsSameFile(const char *path, const FileIdentity &identity)
@@ -163,6 +163,10 @@ bool IsSameFile(const char *path, const FileIdentity &identity)
     if (lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     return Identity(info) == identity;
+}
+
+void LetGoBeforeReplace(UniqueFd &)
+{
 }
 
 bool AbsentOrRegular(const char *path, bool follow)

@@ -9,20 +9,33 @@
 
 namespace recmux::platform {
 
+// The wide name: the UTF-8 reading when the bytes are UTF-8, else the ANSI one.
+std::wstring WideName(const char *path)
+{
+    std::wstring wide = Utf8ToWide(path);
+    if (!wide.empty() || !path || !*path)
+        return wide;
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    wide.assign(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
+    if (length <= 0 || !MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), length))
+        return {};
+    wide.pop_back();
+    return wide;
+}
+
 HANDLE OpenByName(const char *path, DWORD access, DWORD disposition, DWORD flags)
 {
-    const std::wstring wide = Utf8ToWide(path);
-    if (!wide.empty())
-        return CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
-    return CreateFileA(path, access, kShareAll, nullptr, disposition, flags, nullptr);
+    const std::wstring wide = WideName(path);
+    if (wide.empty())
+        return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
 }
 
 bool MoveByName(const char *from, const char *to, DWORD flags)
 {
-    const std::wstring wide_from = Utf8ToWide(from), wide_to = Utf8ToWide(to);
-    if (!wide_from.empty() && !wide_to.empty())
-        return MoveFileExW(wide_from.c_str(), wide_to.c_str(), flags | MOVEFILE_WRITE_THROUGH);
-    return MoveFileExA(from, to, flags | MOVEFILE_WRITE_THROUGH);
+    const std::wstring wide_from = WideName(from), wide_to = WideName(to);
+    return !wide_from.empty() && !wide_to.empty() &&
+           MoveFileExW(wide_from.c_str(), wide_to.c_str(), flags | MOVEFILE_WRITE_THROUGH);
 }
 
 HANDLE OpenNoFollow(const char *path, DWORD access)

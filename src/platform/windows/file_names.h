@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "platform/regular_files.h"
 
@@ -14,6 +15,9 @@ namespace recmux::platform {
 // Readers, writers and renames all pass: the lock between recorders is a byte
 // range, not the share mode.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The UTF-8 reading when the bytes are UTF-8, else the ANSI one; empty when neither.
+std::wstring WideName(const char *path);
 
 HANDLE OpenByName(const char *path, DWORD access, DWORD disposition, DWORD flags);
 bool MoveByName(const char *from, const char *to, DWORD flags);

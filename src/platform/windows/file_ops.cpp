@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/text_codepage.h"
 #include "platform/windows/file_names.h"
 
 namespace recmux::platform {
@@ -41,10 +40,9 @@ bool MoveKeepTarget(const char *from, const char *to)
 bool CopyReplace(const char *from, const char *to)
 {
     const std::string copy = std::string(to) + ".copy";
-    const std::wstring wide_from = Utf8ToWide(from), wide_copy = Utf8ToWide(copy.c_str());
-    const bool copied = !wide_from.empty() && !wide_copy.empty()
-                            ? CopyFileW(wide_from.c_str(), wide_copy.c_str(), TRUE)
-                            : CopyFileA(from, copy.c_str(), TRUE);
+    const std::wstring wide_from = WideName(from), wide_copy = WideName(copy.c_str());
+    const bool copied = !wide_from.empty() && !wide_copy.empty() &&
+                        CopyFileW(wide_from.c_str(), wide_copy.c_str(), TRUE);
     if (copied && MoveByName(copy.c_str(), to, MOVEFILE_REPLACE_EXISTING))
         return true;
     if (copied)

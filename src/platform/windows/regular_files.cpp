@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <climits>
-#include <vector>
 
+#include "platform/ffmpeg_names.h"
 #include "platform/file_ops.h"
 #include "platform/text_codepage.h"
 #include "platform/windows/file_names.h"
@@ -33,11 +33,6 @@ std::string PrivateName(const char *path)
            std::to_string(count++);
 }
 
-HANDLE HandleOf(int fd)
-{
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-}
-
 }  // namespace
 
 UniqueFd::~UniqueFd()
@@ -52,26 +47,17 @@ UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
         if (fd_ >= 0)
             _close(fd_);
         fd_ = other.fd_;
+        name_ = std::move(other.name_);
         other.fd_ = -1;
     }
     return *this;
 }
 
-// The file's name now, in UTF-8, which FFmpeg's file calls read as wide.
+// Windows has no name that always leads to an open file (Wine's final path
+// of a handle is the one it was opened by): the name it was opened or moved by.
 std::string UniqueFd::Path() const
 {
-    const HANDLE file = HandleOf(fd_);
-    const DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
-    std::vector<wchar_t> name(length + 1);
-    if (length == 0 ||
-        GetFinalPathNameByHandleW(file, name.data(), length + 1, FILE_NAME_NORMALIZED) >= length + 1)
-        return {};
-    const size_t bytes = WideToUtf8(name.data(), nullptr, 0);
-    std::string path(bytes, '\0');
-    if (bytes == 0 || WideToUtf8(name.data(), path.data(), bytes) != bytes)
-        return {};
-    path.pop_back();
-    return path;
+    return FfmpegName(name_.c_str());
 }
 
 UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identity)
@@ -92,7 +78,7 @@ UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identi
             return {};
         }
         identity = *created;
-        return UniqueFd(DescriptorOf(file, _O_RDWR));
+        return UniqueFd(DescriptorOf(file, _O_RDWR), name);
     }
     return {};
 }
@@ -104,7 +90,9 @@ UniqueFd CreateLocked(const char *path, FileIdentity &identity)
     if (file && !SystemFileOps().move_keep_target(name.c_str(), path)) {
         file = UniqueFd();
         SystemFileOps().delete_narrow(name.c_str());
+        return {};
     }
+    file.MovedTo(path);
     return file;
 }
 
@@ -131,7 +119,7 @@ LockStatus LockExisting(const char *path, UniqueFd &locked)
         CloseHandle(file);
         return status;
     }
-    locked = UniqueFd(DescriptorOf(file, _O_RDWR));
+    locked = UniqueFd(DescriptorOf(file, _O_RDWR), path);
     return locked ? LockStatus::Locked : LockStatus::Failed;
 }
 
@@ -144,7 +132,7 @@ UniqueFd OpenToAppend(const char *path, const FileIdentity &identity)
         CloseHandle(file);
         return {};
     }
-    return UniqueFd(DescriptorOf(file, _O_WRONLY));
+    return UniqueFd(DescriptorOf(file, _O_WRONLY), path);
 }
 
 bool CutAt(int fd, uint64_t size)
@@ -178,16 +166,16 @@ std::optional<FileIdentity> IdentityOf(const char *path)
     return identity;
 }
 
-int OpenRegular(const char *path)
+UniqueFd OpenRegular(const char *path)
 {
     const HANDLE file = OpenByName(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE)
-        return -1;
+        return {};
     if (!IsRegular(file)) {
         CloseHandle(file);
-        return -1;
+        return {};
     }
-    return DescriptorOf(file, _O_RDONLY);
+    return UniqueFd(DescriptorOf(file, _O_RDONLY), path);
 }
 
 bool IsSameFile(const char *path, const FileIdentity &identity)
@@ -198,6 +186,11 @@ bool IsSameFile(const char *path, const FileIdentity &identity)
     const bool same = IsRegular(file) && IdentityOfHandle(file) == identity;
     CloseHandle(file);
     return same;
+}
+
+void LetGoBeforeReplace(UniqueFd &held)
+{
+    held = UniqueFd();
 }
 
 bool AbsentOrRegular(const char *path, bool follow)

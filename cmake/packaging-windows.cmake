@@ -1,0 +1,23 @@
+# The Windows package: librecmux.dll with the FFmpeg DLLs it was built with,
+# its import library and .def file, the headers and the licences, in one zip.
+set(RECMUX_FFMPEG_PREFIX "" CACHE PATH "The FFmpeg built by windows/build-ffmpeg.sh")
+install(TARGETS recmux RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(FILES ${PROJECT_SOURCE_DIR}/src/api/librecmux.def DESTINATION lib)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/recmux DESTINATION include)
+file(GLOB ffmpeg_dlls ${RECMUX_FFMPEG_PREFIX}/bin/*.dll)
+install(FILES ${ffmpeg_dlls} DESTINATION bin)
+install(DIRECTORY ${RECMUX_FFMPEG_PREFIX}/share/licenses/ffmpeg DESTINATION licenses)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION licenses RENAME librecmux.txt)
+install(FILES ${PROJECT_SOURCE_DIR}/windows/README-windows.txt DESTINATION .)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CPACK_SYSTEM_NAME win64)
+else()
+  set(CPACK_SYSTEM_NAME win32)
+endif()
+set(CPACK_PACKAGE_NAME librecmux)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR ZIP)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)
