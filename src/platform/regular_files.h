@@ -17,17 +17,28 @@ struct FileIdentity {
     bool operator==(const FileIdentity &) const = default;
 };
 
+void CloseDescriptor(int fd);
+
 // One owner for a descriptor.
 class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd, std::string name = {}) : fd_(fd), name_(std::move(name)) {}
-    ~UniqueFd();
+    ~UniqueFd() { CloseDescriptor(fd_); }
     UniqueFd(UniqueFd &&other) noexcept : fd_(other.fd_), name_(std::move(other.name_))
     {
         other.fd_ = -1;
     }
-    UniqueFd &operator=(UniqueFd &&other) noexcept;
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        if (this != &other) {
+            CloseDescriptor(fd_);
+            fd_ = other.fd_;
+            name_ = std::move(other.name_);
+            other.fd_ = -1;
+        }
+        return *this;
+    }
     explicit operator bool() const { return fd_ >= 0; }
     int Get() const { return fd_; }
     // The name FFmpeg opens this very file by.

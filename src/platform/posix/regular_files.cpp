@@ -31,22 +31,10 @@ std::string PrivateName(const char *path)
 
 }  // namespace
 
-UniqueFd::~UniqueFd()
+void CloseDescriptor(int fd)
 {
-    if (fd_ >= 0)
-        close(fd_);
-}
-
-UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = other.fd_;
-        name_ = std::move(other.name_);
-        other.fd_ = -1;
-    }
-    return *this;
+    if (fd >= 0)
+        close(fd);
 }
 
 std::string UniqueFd::Path() const
