@@ -53,7 +53,8 @@ source_version() {
     echo "$v"
 }
 
-key=$(sha256sum "$script" <(printf '%s\n' "${config[@]}") | sha256sum | cut -c1-12)
+# The contents only: any checkout of the same script shares the cache.
+key=$(cat "$script" <(printf '%s\n' "${config[@]}") | sha256sum | cut -c1-12)
 version=$(source_version)
 prefix_for() { echo "$cache/ffmpeg-${1#*:}-$key-$arch"; }
 if [ -n "$version" ] && [ -f "$(prefix_for "$version")/recmux-complete" ]; then
