@@ -63,18 +63,6 @@ UniqueFd CreatePrivate(const char *path, std::string &name, FileIdentity &identi
     return {};
 }
 
-UniqueFd CreateLocked(const char *path, FileIdentity &identity)
-{
-    std::string name;
-    UniqueFd file = CreatePrivate(path, name, identity);
-    if (file && !SystemFileOps().move_keep_target(name.c_str(), path)) {
-        unlink(name.c_str());
-        return {};
-    }
-    file.MovedTo(path);
-    return file;
-}
-
 LockStatus LockExisting(const char *path, UniqueFd &locked)
 {
     constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
