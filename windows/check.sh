@@ -11,7 +11,8 @@ trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/recmux/wine}
 # Wine's helpers would keep a caller's pipes open: start them first.
 mkdir -p "$WINEPREFIX"
-wineserver -p30
+# One that is still up from an earlier check refuses to start again: it serves.
+wineserver -p30 2>/dev/null || true
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
 wine cmd /c exit >/dev/null 2>&1 || true
 
