@@ -1,7 +1,7 @@
 # The Windows package: librecmux.dll with the FFmpeg DLLs it was built with,
-# its import library and .def file, the headers and the licences, in one zip.
+# recmux.exe, its import library and .def file, the headers and the licences, in one zip.
 set(RECMUX_FFMPEG_PREFIX "" CACHE PATH "The FFmpeg built by windows/build-ffmpeg.sh")
-install(TARGETS recmux RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(TARGETS recmux recmux_tool RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/src/api/librecmux.def DESTINATION lib)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/recmux DESTINATION include)
 file(GLOB ffmpeg_dlls ${RECMUX_FFMPEG_PREFIX}/bin/*.dll)

@@ -1,8 +1,5 @@
 #include "annexb_source.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,12 +9,14 @@
 
 #include "ffmpeg/av_owners.h"
 #include "file_problems.h"
-#include "interrupt.h"
+#include "platform/interrupts.h"
+#include "platform/regular_files.h"
 
 namespace recmux_tool {
 
 using recmux::CodecContextPtr;
 using recmux::ParserPtr;
+using recmux::platform::UniqueFd;
 
 namespace {
 
@@ -25,18 +24,14 @@ constexpr size_t kChunkSize = 64 * 1024;
 
 class AnnexBSource final : public FrameSource {
 public:
-    AnnexBSource(std::string path, int fd, uintmax_t size, CodecContextPtr context,
+    AnnexBSource(std::string path, UniqueFd fd, uintmax_t size, CodecContextPtr context,
                  ParserPtr parser)
         // The parser may read past the end of what it is given, so the chunk
         // carries FFmpeg's zeroed padding behind it.
-        : path_(std::move(path)), fd_(fd), size_(size), context_(std::move(context)),
+        : path_(std::move(path)), fd_(std::move(fd)), size_(size), context_(std::move(context)),
           parser_(std::move(parser)), chunk_(kChunkSize + AV_INPUT_BUFFER_PADDING_SIZE, 0)
     {
     }
-    ~AnnexBSource() override { close(fd_); }
-    AnnexBSource(const AnnexBSource &) = delete;
-    AnnexBSource &operator=(const AnnexBSource &) = delete;
-
     bool Next(AccessUnit &unit) override
     {
         while (!done_) {
@@ -91,7 +86,7 @@ private:
     // What a pipe holds so far is parsed at once, not after a whole chunk.
     bool Refill()
     {
-        const ssize_t got = ReadSome();
+        const long got = ReadSome();
         if (got < 0) {
             ReportProblem(path_, SystemReason(errno));
             failed_ = true;
@@ -107,19 +102,19 @@ private:
 
     // A signal cuts a wait on a pipe short; the one that stops the recording
     // ends the input there.
-    ssize_t ReadSome()
+    long ReadSome()
     {
         for (;;) {
-            const ssize_t got = read(fd_, chunk_.data(), kChunkSize);
+            const long got = recmux::platform::ReadSome(fd_.Get(), chunk_.data(), kChunkSize);
             if (got >= 0 || errno != EINTR)
                 return got;
-            if (InterruptSignal() != 0)
+            if (recmux::platform::InterruptSignal() != 0)
                 return 0;
         }
     }
 
     std::string path_;
-    int fd_;
+    UniqueFd fd_;
     uintmax_t size_;
     uintmax_t read_ = 0;
     CodecContextPtr context_;
@@ -157,8 +152,8 @@ std::optional<VideoCodec> CodecFromExtension(const std::string &path)
 
 std::unique_ptr<FrameSource> OpenAnnexBFile(const std::string &path, VideoCodec codec)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd = recmux::platform::OpenToRead(path.c_str());
+    if (!fd) {
         ReportProblem(path, SystemReason(errno));
         return nullptr;
     }
@@ -169,13 +164,12 @@ std::unique_ptr<FrameSource> OpenAnnexBFile(const std::string &path, VideoCodec 
     CodecContextPtr context(avcodec_alloc_context3(nullptr));
     if (!parser || !context) {
         std::fprintf(stderr, "recmux: cannot set up FFmpeg's %s parser\n", avcodec_get_name(id));
-        close(fd);
         return nullptr;
     }
     context->codec_id = id;
     std::error_code unknown;
     const uintmax_t size = std::filesystem::file_size(path, unknown);
-    return std::make_unique<AnnexBSource>(path, fd, unknown ? 0 : size, std::move(context),
+    return std::make_unique<AnnexBSource>(path, std::move(fd), unknown ? 0 : size, std::move(context),
                                           std::move(parser));
 }
 

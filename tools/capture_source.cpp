@@ -8,7 +8,7 @@
 
 #include "ffmpeg/av_owners.h"
 #include "file_problems.h"
-#include "interrupt.h"
+#include "platform/interrupts.h"
 
 namespace recmux_tool {
 
@@ -70,7 +70,7 @@ private:
         const int read = av_read_frame(input_.get(), packet_.get());
         if (read < 0) {
             ended_ = true;
-            if (read != AVERROR_EOF && !(read == AVERROR_EXIT && InterruptSignal() != 0)) {
+            if (read != AVERROR_EOF && !(read == AVERROR_EXIT && recmux::platform::InterruptSignal() != 0)) {
                 ReportProblem(path_, "reading failed: " + ErrorText(read));
                 failed_ = true;
                 return false;
@@ -196,7 +196,7 @@ BsfContextPtr OpenAnnexBFilter(const AVStream &stream)
 
 int StopRequested(void *)
 {
-    return InterruptSignal() != 0;
+    return recmux::platform::InterruptSignal() != 0;
 }
 
 // A capture may be a stream FFmpeg opens by its URL as well as a file.

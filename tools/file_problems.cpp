@@ -1,19 +1,18 @@
 #include "file_problems.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "platform/regular_files.h"
+#include "platform/system_checks.h"
+
 namespace recmux_tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char *kNotRegular = "not a regular file";
 // Less room than this left after a failed write: the disk filled up.
@@ -21,16 +20,16 @@ constexpr uint64_t kNearlyFull = 1 << 20;
 
 std::string FolderOf(const std::string &path)
 {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const fs::path parent = fs::path(path).parent_path();
     return parent.empty() ? "." : parent.string();
 }
 
-// The reason a thing of this mode is not a regular file; empty for one.
-std::string ModeReason(mode_t mode)
+// The reason a thing of this type is not a regular file; empty for one.
+std::string TypeReason(fs::file_type type)
 {
-    if (S_ISREG(mode))
+    if (type == fs::file_type::regular)
         return {};
-    return S_ISDIR(mode) ? SystemReason(EISDIR) : kNotRegular;
+    return type == fs::file_type::directory ? SystemReason(EISDIR) : kNotRegular;
 }
 
 }  // namespace
@@ -47,53 +46,49 @@ std::string SystemReason(int error)
 
 std::string UnreadableReason(const std::string &path)
 {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return SystemReason(errno);
-    if (const std::string reason = ModeReason(info.st_mode); !reason.empty())
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error)
+        return error.message();
+    if (const std::string reason = TypeReason(status.type()); !reason.empty())
         return reason;
-    return access(path.c_str(), R_OK) != 0 ? SystemReason(errno) : std::string();
+    // A regular file: opening it cannot block.
+    return recmux::platform::OpenRegular(path.c_str()) ? std::string() : SystemReason(errno);
 }
 
 std::string UnwritableReason(const std::string &path)
 {
     const std::string folder = FolderOf(path);
-    struct stat info;
-    if (stat(folder.c_str(), &info) != 0)
-        return SystemReason(errno);
-    if (!S_ISDIR(info.st_mode))
+    std::error_code error;
+    const fs::file_status status = fs::status(folder, error);
+    if (error)
+        return error.message();
+    if (!fs::is_directory(status))
         return SystemReason(ENOTDIR);
-    if (access(folder.c_str(), W_OK | X_OK) != 0)
-        return SystemReason(errno);
-    return stat(path.c_str(), &info) == 0 ? ModeReason(info.st_mode) : std::string();
+    if (const int denied = recmux::platform::FolderWriteError(folder.c_str()))
+        return SystemReason(denied);
+    const fs::file_status existing = fs::status(path, error);
+    return error ? std::string() : TypeReason(existing.type());
 }
 
 std::string ObstacleReason(const std::string &path)
 {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0)
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (error || !fs::exists(status))
         return {};
-    return S_ISLNK(info.st_mode) ? "a symbolic link" : ModeReason(info.st_mode);
+    return fs::is_symlink(status) ? "a symbolic link" : TypeReason(status.type());
 }
 
 bool DiskFull(const std::string &path)
 {
-    struct statvfs disk;
-    if (statvfs(FolderOf(path).c_str(), &disk) != 0)
-        return false;
-    // The blocks kept back for root are root's to fill.
-    const uint64_t blocks = geteuid() == 0 ? disk.f_bfree : disk.f_bavail;
-    return blocks * disk.f_frsize < kNearlyFull;
+    const std::optional<uint64_t> room = recmux::platform::RoomLeft(FolderOf(path).c_str());
+    return room && *room < kNearlyFull;
 }
 
 bool LockedByRecorder(const std::string &working)
 {
-    const int fd = open(working.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    close(fd);
-    return held;
+    return recmux::platform::HeldByRecorder(working.c_str());
 }
 
 }  // namespace recmux_tool

@@ -1,9 +1,9 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform/system_checks.h"
 
 namespace recmux_tool {
 namespace {
@@ -13,7 +13,7 @@ constexpr std::chrono::milliseconds kRedraw{250};
 }  // namespace
 
 Progress::Progress(std::string job)
-    : job_(std::move(job)), terminal_(isatty(STDERR_FILENO) == 1),
+    : job_(std::move(job)), terminal_(recmux::platform::ErrorsGoToTerminal()),
       next_(std::chrono::steady_clock::now())
 {
 }

@@ -1,5 +1,6 @@
 // recmux: the library's command-line front end.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include <strings.h>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -122,7 +122,10 @@ bool IsCapture(const Arguments &args)
 
 bool EndsWithMp4(const std::string &name)
 {
-    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".mp4") == 0;
+    std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".mp4";
 }
 
 // Empty when the arguments are fine, otherwise what is wrong with them.

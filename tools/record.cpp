@@ -12,7 +12,7 @@
 #include <recmux/recmux_writer.h>
 
 #include "file_problems.h"
-#include "interrupt.h"
+#include "platform/interrupts.h"
 #include "progress.h"
 
 namespace recmux_tool {
@@ -214,7 +214,7 @@ Counts Feed(const Recorder &recorder, FrameSource &source, AudioSource *audio,
     Progress progress("recording");
     uint64_t next_pts = VideoPts(0, fps);
     AccessUnit unit;
-    while (InterruptSignal() == 0 && !recorder.Failed() && source.Next(unit)) {
+    while (recmux::platform::InterruptSignal() == 0 && !recorder.Failed() && source.Next(unit)) {
         const uint64_t pts = unit.pts_us.value_or(VideoPts(counts.passed, fps));
         audio_feed.Until(pts, counts);
         counts.passed++;
@@ -307,13 +307,13 @@ int Finish(Recorder &recorder, const RecordOutput &output, const Counts &counts,
     const std::string output_failure = recorder.FailureReason();
     if (!complete && !input_failed)
         ReportFailure(output, output_failure, closed, counts, input);
-    const int signal = InterruptSignal();
+    const int signal = recmux::platform::InterruptSignal();
     if (signal != 0)
         std::printf("stopped by %s\n", signal == SIGINT ? "Ctrl-C" : "SIGTERM");
     PrintLeftOut(counts, signal != 0 || !output_failure.empty());
     PrintSummary(output, complete && published);
     if (signal != 0)
-        EndByInterruptSignal();
+        recmux::platform::EndByInterruptSignal();
     return complete && published ? 0 : 1;
 }
 
@@ -327,7 +327,7 @@ int Record(const RecordOptions &options, RecordOutput output, FrameSource &sourc
         return 1;
     if (!options.callback)
         NoteTakenBack(output);
-    CatchInterrupts(output.Abandoned());
+    recmux::platform::CatchInterrupts(output.Abandoned());
     if (options.fragmented)
         recmux_writer_set_file_type(recorder.Writer(), RECMUX_FILE_FRAGMENTED);
     Announce(options, audio);

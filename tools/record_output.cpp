@@ -1,12 +1,12 @@
 #include "record_output.h"
 
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
 #include "file_problems.h"
+#include "platform/system_checks.h"
 
 namespace recmux_tool {
 namespace {
@@ -24,7 +24,7 @@ std::string SiblingOf(const std::string &path)
 {
     const std::string stem = path.substr(0, path.size() - 4),
                       extension = path.substr(path.size() - 4);
-    const std::string base = stem + ".new-" + std::to_string(getpid());
+    const std::string base = stem + ".new-" + std::to_string(recmux::platform::ProcessId());
     std::string sibling = base + extension;
     for (int n = 2; Exists(sibling) || Exists(sibling + ".tmp"); n++)
         sibling = base + "-" + std::to_string(n) + extension;

@@ -98,7 +98,10 @@ std::unique_ptr<FrameSource> OpenTestPattern(VideoCodec codec, int fps, int fram
     const char *name = codec == VideoCodec::H264 ? "libx264" : "libx265";
     const AVCodec *encoder_codec = avcodec_find_encoder_by_name(name);
     if (!encoder_codec) {
-        std::fprintf(stderr, "recmux: this FFmpeg has no %s encoder\n", name);
+        std::fprintf(stderr,
+                     "recmux: this FFmpeg has no %s encoder for the built-in test pattern; "
+                     "record a stream with -i FILE\n",
+                     name);
         return nullptr;
     }
     CodecContextPtr encoder(avcodec_alloc_context3(encoder_codec));

@@ -75,6 +75,14 @@ bool WriteAll(int fd, const uint8_t *data, size_t size);
 std::optional<FileIdentity> IdentityOf(const char *path);
 // A regular file opened for reading without blocking on a FIFO; none for anything else.
 UniqueFd OpenRegular(const char *path);
+// Any file to read from start to end, a pipe too; errno tells why not.
+UniqueFd OpenToRead(const char *path);
+// Up to size bytes read at the descriptor's position: how many, 0 at the end,
+// -1 when the read failed or a signal cut it short (errno tells which).
+long ReadSome(int fd, uint8_t *data, size_t size);
+// Whether a recorder, in this process or another, holds the lock on the
+// regular file that path names.
+bool HeldByRecorder(const char *path);
 // Whether path names, itself and not through a symlink, the file of identity.
 bool IsSameFile(const char *path, const FileIdentity &identity);
 // Windows cannot move a file over one that is open: there the holder lets go

@@ -133,6 +133,22 @@ UniqueFd OpenRegular(const char *path)
     return {};
 }
 
+UniqueFd OpenToRead(const char *path)
+{
+    return UniqueFd(open(path, O_RDONLY | O_CLOEXEC));
+}
+
+long ReadSome(int fd, uint8_t *data, size_t size)
+{
+    return read(fd, data, size);
+}
+
+bool HeldByRecorder(const char *path)
+{
+    const UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    return file && flock(file.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
 bool IsSameFile(const char *path, const FileIdentity &identity)
 {
     struct stat info;

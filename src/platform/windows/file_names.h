@@ -27,6 +27,8 @@ HANDLE OpenNoFollow(const char *path, DWORD access);
 std::optional<FileIdentity> IdentityOfHandle(HANDLE file);
 // A file on a disk: not a folder, a reparse point, a pipe or a device.
 bool IsRegular(HANDLE file);
+// The errno value closest to a Windows error.
+int ErrnoOf(DWORD error);
 // A descriptor that owns the handle; -1 (the handle closed) on failure.
 int DescriptorOf(HANDLE file, int flags);
 

@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 
 #include "platform/ffmpeg_names.h"
@@ -18,11 +19,17 @@ constexpr int kCreateAttempts = 8;
 
 // The lock is one byte far past any end a file reaches: no reader or writer
 // ever meets it, and it goes with the handle, or with the process.
-bool LockRange(HANDLE file)
+OVERLAPPED LockAt()
 {
     OVERLAPPED at = {};
     at.Offset = 0xFFFFFFFE;
     at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+}
+
+bool LockRange(HANDLE file)
+{
+    OVERLAPPED at = LockAt();
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
 }
 
@@ -151,6 +158,33 @@ UniqueFd OpenRegular(const char *path)
         return {};
     }
     return UniqueFd(DescriptorOf(file, _O_RDONLY), path);
+}
+
+UniqueFd OpenToRead(const char *path)
+{
+    const HANDLE file = OpenByName(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
+        return {};
+    }
+    return UniqueFd(DescriptorOf(file, _O_RDONLY), path);
+}
+
+long ReadSome(int fd, uint8_t *data, size_t size)
+{
+    return _read(fd, data, size > INT_MAX ? INT_MAX : static_cast<unsigned>(size));
+}
+
+bool HeldByRecorder(const char *path)
+{
+    const HANDLE file = OpenNoFollow(path, GENERIC_READ);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    OVERLAPPED at = LockAt();
+    const bool held = !LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) &&
+                      GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(file);
+    return held;
 }
 
 bool IsSameFile(const char *path, const FileIdentity &identity)

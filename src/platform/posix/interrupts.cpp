@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "platform/interrupts.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace recmux_tool {
+namespace recmux::platform {
 namespace {
 
 volatile std::sig_atomic_t caught = 0;
@@ -63,4 +63,4 @@ void EndByInterruptSignal()
     std::_Exit(128 + caught);
 }
 
-}  // namespace recmux_tool
+}  // namespace recmux::platform
