@@ -95,7 +95,7 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
               }),
               -SIGKILL);
     const std::string survivor = ReadAll(fragmented + ".tmp");
-    const auto new_frames = FrameMd5s(FixturePath("h264-250.h264"));
+    const auto new_frames = FrameMd5s(H264Path(250));
     for (const std::string &path : {fragmented, plain}) {
         SCOPED_TRACE(path);
         const auto survivors = FrameMd5s(path + ".tmp");
@@ -239,7 +239,7 @@ TEST(Continuation, AFragmentedRecordingIsContinuedInPlaceWhereNoCopyFits)
     const std::string continued = ReadAll(result);
     const size_t fragments = BoxEnd(old_bytes, "moov"), index = old_bytes.rfind("mfra") - 4;
     EXPECT_EQ(continued.substr(fragments, index - fragments), old_bytes.substr(fragments, index - fragments));
-    const auto new_frames = FrameMd5s(FixturePath("h264-50.h264"));
+    const auto new_frames = FrameMd5s(H264Path(50));
     EXPECT_EQ(FrameMd5s(result), Joined(Joined(FrameMd5s(old_path), new_frames), new_frames));
     EXPECT_EQ(DecodeErrors(result), "");
     EXPECT_EQ(Probe(result, "codec_name", "a:0"), "aac");
@@ -316,7 +316,7 @@ TEST(OutputFailure, AFinalFilePutThereWhileRecordingIsKeptAndSoIsTheRecording)
     EXPECT_EQ(outcome.closed, 1);
     EXPECT_EQ(ReadAll(path), "not an mp4");
     EXPECT_FALSE(Exists(path + ".tmp"));
-    EXPECT_EQ(FrameMd5s(dir.Path("cam.recovered.mp4")), FrameMd5s(FixturePath("h264-250.h264")));
+    EXPECT_EQ(FrameMd5s(dir.Path("cam.recovered.mp4")), FrameMd5s(H264Path(250)));
 }
 
 // While a recorder lives its name is its own, whoever else asks for it.
@@ -336,7 +336,7 @@ TEST(FileSafety, ASecondRecorderOnALiveNameIsRefusedAndTouchesNothing)
             }
         });
         EXPECT_EQ(outcome.closed, 0);
-        EXPECT_EQ(FrameMd5s(path), FrameMd5s(FixturePath("h264-250.h264")));
+        EXPECT_EQ(FrameMd5s(path), FrameMd5s(H264Path(250)));
         // Once closed, the name is free again: the next recorder continues it.
         recmux_writer *next = recmux_writer_open(path.c_str());
         EXPECT_NE(next, nullptr);

@@ -1,13 +1,19 @@
 #include "media_fixture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <random>
 #include <sstream>
 
 extern "C" {
@@ -23,30 +29,68 @@ namespace {
 // The encoders that describe each stream are chatty; the tests want errors only.
 const bool kQuietLog = (av_log_set_level(AV_LOG_ERROR), true);
 
-}  // namespace
-
-std::string FixturePath(const std::string &name)
+std::map<std::string, std::string> &Made()
 {
-    static const TempDir dir;
-    return dir.Path(name);
+    static std::map<std::string, std::string> made;
+    return made;
 }
+
+// The arguments are part of the file's name: a fixture whose recipe changed is made anew.
+std::string Recipe(const std::string &args)
+{
+    uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : args)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
+}
+
+std::string FixtureFolder()
+{
+    static const TempDir own;
+    const char *shared = std::getenv("RECMUX_FIXTURES");
+    if (!shared || !*shared)
+        return own.Path("");
+    std::error_code ignored;
+    std::filesystem::create_directories(shared, ignored);
+    return std::string(shared) + "/";
+}
+
+// Made under a name of its own and renamed: tests in other processes may make the same one.
+bool Make(const std::string &path, const std::string &args)
+{
+    const std::filesystem::path target(path);
+    const std::string part =
+        (target.parent_path() / ("part-" + std::to_string(std::random_device()()) + "-")).string() +
+        target.filename().string();
+    RunCommand("ffmpeg -nostdin -loglevel error -y " + args + " '" + part + "' && mv '" + part + "' '" + path + "'");
+    return Exists(path);
+}
+
+}  // namespace
 
 std::string Fixture(const std::string &name, const std::string &args)
 {
-    static std::map<std::string, bool> made;
-    const std::string path = FixturePath(name);
-    if (!made.contains(name))
-        made[name] = std::system(("ffmpeg -nostdin -loglevel error -y " + args + " '" + path + "'")
-                                     .c_str()) == 0;
-    return made[name] ? path : std::string();
+    std::map<std::string, std::string> &made = Made();
+    if (!made.contains(name)) {
+        const std::string path = FixtureFolder() + Recipe(args) + "-" + name;
+        made[name] = Exists(path) || Make(path, args) ? path : std::string();
+    }
+    return made[name];
+}
+
+std::string EncodedPath(const std::string &name, int frames, const std::string &options)
+{
+    return Fixture(name, "-f lavfi -i testsrc2=size=640x360:rate=25 -frames:v " + std::to_string(frames) +
+                             " -pix_fmt yuv420p " + options);
 }
 
 const Units &Encoded(const std::string &name, int frames, const std::string &options)
 {
     static std::map<std::string, Units> made;
     if (!made.contains(name))
-        made[name] = SplitAccessUnits(Fixture(name, "-f lavfi -i testsrc2=size=640x360:rate=25 -frames:v " +
-                                                        std::to_string(frames) + " -pix_fmt yuv420p " + options));
+        made[name] = SplitAccessUnits(EncodedPath(name, frames, options));
     return made[name];
 }
 
@@ -60,6 +104,54 @@ Units SplitAccessUnits(const std::string &path)
     return units;
 }
 
+#ifdef _WIN32
+namespace {
+
+// One argument of a command line, as Windows programs split theirs.
+std::wstring Quoted(const std::string &argument)
+{
+    std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, nullptr, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.pop_back();
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : wide) {
+        if (c == L'"')
+            quoted.append(backslashes + 1, L'\\');
+        backslashes = c == L'\\' ? backslashes + 1 : 0;
+        quoted += c;
+    }
+    return quoted.append(backslashes, L'\\') + L"\"";
+}
+
+}  // namespace
+
+// Under Wine a Windows program may start a Linux one, but learns neither its
+// output nor its end: the shell leaves both in files beside the test's own,
+// which are Linux's /tmp (RECMUX_TEST_TMP) as well.
+std::string RunCommand(const std::string &command)
+{
+    static const TempDir dir;
+    static int count = 0;
+    const std::string base = dir.Path("command-" + std::to_string(count++));
+    std::wstring line = L"/bin/sh -c " + Quoted("(" + command + ") > '" + base + ".out'; echo $? > '" + base +
+                                                ".part'; mv '" + base + ".part' '" + base + ".status'");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started))
+        return {};
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    for (int waited = 0; !Exists(base + ".status"); waited++) {
+        if (waited == 60000)
+            return {};
+        Sleep(10);
+    }
+    return ReadAll(base + ".out");
+}
+#else
 int InChild(const std::function<int()> &work)
 {
     const pid_t child = fork();
@@ -82,6 +174,7 @@ std::string RunCommand(const std::string &command)
         output.append(buffer, n);
     return output;
 }
+#endif
 
 std::vector<std::string> Lines(const std::string &command)
 {

@@ -1,5 +1,5 @@
-// Media made by the ffmpeg tool once per test binary, split into the access
-// units a camera would hand over, and the ffprobe/ffmpeg peers that judge a file.
+// Media made by the ffmpeg tool, split into the access units a camera would
+// hand over, and the ffprobe/ffmpeg peers that judge a file.
 #pragma once
 
 #include <recmux/recmux_writer.h>
@@ -20,12 +20,18 @@ inline const std::string kX264 = "-c:v libx264 -bf 0 -g 25 -f h264";
 inline const std::string kX265 =
     "-c:v libx265 -x265-params log-level=error:bframes=0:keyint=25 -f hevc";
 
-// `ffmpeg -y ARGS DIR/name`, run once per name; the path, empty when it failed.
+// `ffmpeg -y ARGS PATH`, run once per name and arguments into the folder
+// RECMUX_FIXTURES names (kept there for later runs and for a Windows build),
+// else into a private one; the path, empty when it failed.
 std::string Fixture(const std::string &name, const std::string &args);
-std::string FixturePath(const std::string &name);
 // `frames` frames of a 640x360 25 fps test pattern encoded with options into name
-// (an elementary stream, split by its extension); cached with Fixture.
+// (an elementary stream), made with Fixture; its path, or its access units.
+std::string EncodedPath(const std::string &name, int frames, const std::string &options);
 const Units &Encoded(const std::string &name, int frames, const std::string &options);
+inline std::string H264Path(int frames)
+{
+    return EncodedPath("h264-" + std::to_string(frames) + ".h264", frames, kX264);
+}
 inline const Units &H264(int frames)
 {
     return Encoded("h264-" + std::to_string(frames) + ".h264", frames, kX264);
@@ -34,11 +40,14 @@ inline const Units &H264(int frames)
 // Split as the recmux tool splits its input, chosen by the file extension.
 Units SplitAccessUnits(const std::string &path);
 
+#ifndef _WIN32
 // The exit status of work run in a child process; -N when signal N ended it,
 // INT_MIN when no child could be started.
 int InChild(const std::function<int()> &work);
+#endif
 
-// Standard output of a shell command; empty when it failed.
+// Standard output of a shell command, run by Linux's shell (under Wine too);
+// empty when it failed.
 std::string RunCommand(const std::string &command);
 std::vector<std::string> Lines(const std::string &command);
 // ffprobe's values of a stream's entries ("v:0" or "a:0"), counting frames:

@@ -2,7 +2,11 @@
 // judged by ffprobe and ffmpeg: faithful copies, continuation, and one codec
 // per recording.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <cstdio>
 
@@ -64,7 +68,7 @@ TEST(Recording, EveryCodecBecomesAFaithfulMp4)
         if (c.same_frames) {
             EXPECT_EQ(Probe(mp4, "r_frame_rate"), "25/1");
             EXPECT_EQ(DecodeErrors(mp4), "");
-            EXPECT_EQ(FrameMd5s(mp4), FrameMd5s(FixturePath(c.stream)));
+            EXPECT_EQ(FrameMd5s(mp4), FrameMd5s(EncodedPath(c.stream, 100, c.options)));
         }
     }
     EXPECT_EQ(Probe(dir.Path("H.264 baseline \xE6\x9D\xB1_\xC3\x9C.mp4"), "profile"), "Constrained Baseline");
@@ -95,7 +99,7 @@ TEST(Recording, AFrameWithoutAUnitIsRefusedAndTheRestRecorded)
         {"a bare start code", {0, 0, 0, 1}},
         {"a length-prefixed P frame", LengthPrefixed(units[60].bytes)},
     };
-    const std::vector<std::string> good = FrameMd5s(FixturePath("h264-100.h264"));
+    const std::vector<std::string> good = FrameMd5s(H264Path(100));
     TempDir dir;
     for (const auto &bad : bad_frames) {
         for (int file_type : {0, 1, 2}) {  // 2: through the callback
@@ -137,10 +141,21 @@ Units WithNalRefIdc(Units units, int idc)
     return units;
 }
 
-ino_t Inode(const std::string &path)
+// Which file has the name: each close publishes a new one.
+uint64_t FileNumber(const std::string &path)
 {
+#ifdef _WIN32
+    const HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return known ? uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow : 0;
+#else
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+#endif
 }
 
 // Each session an open and a close of the same name: the recording is continued,
@@ -172,7 +187,7 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
         // Latin-1, no UTF-8: the bytes are the name, and a rename replaces the file.
         const std::string mp4 = dir.Path(std::string(c.what) + " cam\xe9ra.mp4");
         size_t kept = 0;
-        ino_t last = 0;
+        uint64_t last = 0;
         for (const auto &session : c.sessions) {
             // Held open, the old file's inode cannot pass to the new one.
             FILE *old_file = std::fopen(mp4.c_str(), "rb");
@@ -189,8 +204,8 @@ TEST(Continuation, SessionsAppendAndKeepTheFirstCodec)
                 pts += part.units.size() * 40000;
             }
             ASSERT_EQ(recmux_writer_close(&writer), 0);
-            EXPECT_NE(Inode(mp4), last);
-            last = Inode(mp4);
+            EXPECT_NE(FileNumber(mp4), last);
+            last = FileNumber(mp4);
             if (old_file)
                 std::fclose(old_file);
         }

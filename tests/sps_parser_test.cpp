@@ -59,7 +59,8 @@ std::string FirstUnit(const std::string &stream)
 // FFmpeg's own reading of pic_width_in_mbs_minus1 and pic_height_in_map_units_minus1.
 std::vector<std::string> PeerSize(const std::string &sps)
 {
-    const std::string path = test::FixturePath("written-sps.h264");
+    static const test::TempDir dir;
+    const std::string path = dir.Path("written-sps.h264");
     test::WriteAll(path, sps);
     return test::Lines("ffmpeg -nostdin -v trace -f h264 -i '" + path +
                        "' -c copy -bsf:v trace_headers -f null - 2>&1 |"

@@ -1,20 +1,41 @@
 #include "test_files.h"
 
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace recmux::test {
+namespace {
+
+// Test names are UTF-8, on Windows too.
+std::filesystem::path Native(const std::string &path)
+{
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+// Under Wine, RECMUX_TEST_TMP names a folder that Linux's peers see by the same name.
+std::filesystem::path TempBase()
+{
+    const char *base = std::getenv("RECMUX_TEST_TMP");
+    return base && *base ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+}
+
+}  // namespace
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "recmux-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        const std::filesystem::path path = TempBase() / ("recmux-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path)) {
+            root_ = path.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("no private folder could be made");
 }
 
 TempDir::~TempDir()
@@ -25,12 +46,13 @@ TempDir::~TempDir()
 
 bool Exists(const std::string &path)
 {
-    return access(path.c_str(), F_OK) == 0;
+    std::error_code unknown;
+    return std::filesystem::exists(Native(path), unknown);
 }
 
 std::string ReadAll(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Native(path), std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
@@ -38,7 +60,7 @@ std::string ReadAll(const std::string &path)
 
 void WriteAll(const std::string &path, const std::string &bytes)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::ofstream(Native(path), std::ios::binary) << bytes;
 }
 
 }  // namespace recmux::test
