@@ -83,6 +83,15 @@ long ReadSome(int fd, uint8_t *data, size_t size);
 // Whether a recorder, in this process or another, holds the lock on the
 // regular file that path names.
 bool HeldByRecorder(const char *path);
+// Whether another process can take the name of a file that FFmpeg is writing.
+// Not on Windows: FFmpeg's handle does not share deletion. There, opening the
+// locked file by name for every frame would also cost Wine a descriptor each
+// time, kept until the lock goes.
+#ifdef _WIN32
+constexpr bool kWrittenFilesCanLoseTheirNames = false;
+#else
+constexpr bool kWrittenFilesCanLoseTheirNames = true;
+#endif
 // Whether path names, itself and not through a symlink, the file of identity.
 bool IsSameFile(const char *path, const FileIdentity &identity);
 // Windows cannot move a file over one that is open: there the holder lets go

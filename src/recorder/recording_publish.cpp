@@ -153,6 +153,8 @@ void CMP4Writer::SyncWhenDue()
 // Frames written to a file that lost its name could never be published.
 void CMP4Writer::CheckWorkingFile()
 {
+    if (headerWritten_ && !platform::kWrittenFilesCanLoseTheirNames)
+        return;
     if (workingFd_ && !platform::IsSameFile(workingPath_.c_str(), workingFile_))
         MarkOutputFailed(RECMUX_MSG_OUTPUT_WRITE);
 }
