@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,7 +40,8 @@ const Input &Data()
         std::vector<int16_t> pcm(kAudioFrame);
         for (int f = 0; f < kSeconds * 8000 / kAudioFrame; f++) {
             for (int i = 0; i < kAudioFrame; i++)
-                pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000 * (f * kAudioFrame + i) / 8000.0));
+                pcm[i] = static_cast<int16_t>(
+                    8000 * std::sin(2 * std::numbers::pi * 1000 * (f * kAudioFrame + i) / 8000.0));
             uint8_t frame[ZK_VOICE_ENCODED_MAX_BYTES];
             ZK_VOICE_EncodeFrame(&state, pcm.data(), frame, kAudioFrame);
             in.voice.emplace_back(frame, frame + 4 + 2 * frame[2]);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,7 +28,7 @@ std::vector<int16_t> Tone(int rate)
 {
     std::vector<int16_t> pcm(static_cast<size_t>(rate * (kSeconds + 0.5)));
     for (size_t i = 0; i < pcm.size(); i++)
-        pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * kToneHz * i / rate));
+        pcm[i] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * kToneHz * i / rate));
     return pcm;
 }
 
@@ -77,7 +78,7 @@ std::vector<int16_t> DecodedAudio(const std::string &path, int rate)
 // Power at one frequency (Goertzel) in seconds from..to, in dB relative to a full-scale sine.
 double LevelAt(const std::vector<int16_t> &pcm, double hz, int rate, double from, double to)
 {
-    const double w = 2 * M_PI * hz / rate, coefficient = 2 * std::cos(w);
+    const double w = 2 * std::numbers::pi * hz / rate, coefficient = 2 * std::cos(w);
     const size_t begin = static_cast<size_t>(from * rate), end = std::min(pcm.size(), size_t(to * rate));
     double s1 = 0, s2 = 0;
     for (size_t i = begin; i < end; i++) {

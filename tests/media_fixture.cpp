@@ -107,11 +107,18 @@ Units SplitAccessUnits(const std::string &path)
 #ifdef _WIN32
 namespace {
 
-// One argument of a command line, as Windows programs split theirs.
+// One argument of a command line, as Windows programs split theirs. Its names
+// are read as the library reads them: UTF-8 when they are, else ANSI.
 std::wstring Quoted(const std::string &argument)
 {
-    std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, nullptr, 0)), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, argument.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    UINT page = CP_UTF8;
+    int length = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, argument.c_str(), -1, nullptr, 0);
+    if (length == 0) {
+        page = CP_ACP;
+        length = MultiByteToWideChar(page, 0, argument.c_str(), -1, nullptr, 0);
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(page, 0, argument.c_str(), -1, wide.data(), length);
     wide.pop_back();
     std::wstring quoted = L"\"";
     size_t backslashes = 0;
@@ -145,7 +152,7 @@ std::string RunCommand(const std::string &command)
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
     for (int waited = 0; !Exists(base + ".status"); waited++) {
-        if (waited == 60000)
+        if (waited == 18000)
             return {};
         Sleep(10);
     }

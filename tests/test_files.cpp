@@ -10,10 +10,15 @@
 namespace recmux::test {
 namespace {
 
-// Test names are UTF-8, on Windows too.
+// A name is read as UTF-8 when it is UTF-8, else as the system reads bytes
+// (the ANSI code page on Windows), as the library reads it.
 std::filesystem::path Native(const std::string &path)
 {
-    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+    try {
+        return std::filesystem::path(std::u8string(path.begin(), path.end()));
+    } catch (const std::filesystem::filesystem_error &) {
+        return std::filesystem::path(path);
+    }
 }
 
 // Under Wine, RECMUX_TEST_TMP names a folder that Linux's peers see by the same name.

@@ -171,6 +171,23 @@ static int Listed(const char *dir, const wchar_t *name)
     return listed;
 }
 
+/* A reader that does not share deletion keeps the name from a continuation:
+ * close says so, and the next open sets the whole recording aside. */
+static void HeldByReader(const char *dir)
+{
+    char path[512];
+    FILE *reader;
+    recmux_writer *w;
+    Path(path, sizeof path, dir, "held.mp4");
+    Check(Record(api.open(path), 1000000, RECMUX_FILE_PLAIN, 0) == 0, "recorded before a reader holds it");
+    reader = fopen(path, "rb");
+    Check(Record(api.open(path), 9000000, RECMUX_FILE_PLAIN, 0) == 1,
+          "a continuation that cannot replace a file a reader holds says so");
+    fclose(reader);
+    w = api.open(path);
+    Check(w != NULL && api.close(&w) == 0, "the next open sets the continued recording aside");
+}
+
 static void Names(const char *dir)
 {
     static const struct {
@@ -243,6 +260,7 @@ int main(int argc, char **argv)
     api.close(&again);
 #ifdef _WIN32
     Names(argv[3]);
+    HeldByReader(argv[3]);
 #endif
     return failures != 0;
 }
