@@ -18,26 +18,20 @@ const std::string kStartCode("\0\0\0\1", 4);
 
 // Width, height, and whether frames may be coded as fields.
 using Size = std::array<int32_t, 3>;
-// Sentinels show whether a failed call touched the outputs.
-constexpr Size kUntouched{-7, -7, -7};
+constexpr Size kUntouched{-7, -7, -7};  // what a failed call must leave alone
 
-void Keep(void *text, int32_t, const char *line)
-{
-    *static_cast<std::string *>(text) += line;
-}
-
-// Parses an exact-size heap copy, so that ASan sees every byte read past the
-// end; the debug line goes to `message`.
-bool Parse(const std::string &frame, Size &out, std::string *message = nullptr)
+// The outputs for an exact-size heap copy (ASan sees any read past its end); the debug line goes to log.
+Size Parse(const std::string &frame, std::string *log = nullptr)
 {
     std::vector<uint8_t> bytes(frame.begin(), frame.end());
-    std::string text;
-    platform::SetLogCallback(Keep, &text, platform::kLogDebug);
+    std::string ignored, &text = log ? *log : ignored;
+    const auto keep = [](void *sink, int32_t, const char *line) { *static_cast<std::string *>(sink) += line; };
+    platform::SetLogCallback(keep, &text, platform::kLogDebug);
+    Size out = kUntouched;
     const bool ok = GetResulotion(bytes.data(), static_cast<uint32_t>(bytes.size()), out[0], out[1], out[2]);
     platform::SetLogCallback(nullptr, nullptr, 0);
-    if (message)
-        *message = std::move(text);
-    return ok;
+    EXPECT_EQ(ok, out != kUntouched) << "for " << frame.size() << " bytes";
+    return out;
 }
 
 // The first frame of a one-frame libx264 encoding of the test pattern.
@@ -47,103 +41,73 @@ std::string EncodeFrame(const std::string &size, const std::string &options)
                                                                   " -frames:v 1 -c:v libx264 " + options + " -f h264"));
 }
 
-// The NAL unit at the front of a stream, without the start code behind it.
+// The NAL unit at the front of a stream, without the start code (and zero bytes) behind it.
 std::string FirstUnit(const std::string &stream)
 {
-    size_t end = stream.find(std::string("\0\0\1", 3), 4);
-    while (end != std::string::npos && end > 4 && stream[end - 1] == 0)
-        --end;
-    return stream.substr(0, end);
+    return stream.substr(0, stream.find_last_not_of('\0', stream.find(std::string("\0\0\1", 3), 4) - 1) + 1);
 }
 
 // FFmpeg's own reading of pic_width_in_mbs_minus1 and pic_height_in_map_units_minus1.
 std::vector<std::string> PeerSize(const std::string &sps)
 {
     static const test::TempDir dir;
-    const std::string path = dir.Path("written-sps.h264");
-    test::WriteAll(path, sps);
-    return test::Lines("ffmpeg -nostdin -v trace -f h264 -i '" + path +
+    test::WriteAll(dir.Path("written-sps.h264"), sps);
+    return test::Lines("ffmpeg -nostdin -v trace -f h264 -i '" + dir.Path("written-sps.h264") +
                        "' -c copy -bsf:v trace_headers -f null - 2>&1 |"
                        " sed -n 's/.* pic_\\(width_in_mbs\\|height_in_map_units\\)_minus1 .* = //p' | head -n 2");
 }
 
-// Writes parameter sets bit by bit, as an encoder would, escaped for Annex B.
-struct BitWriter {
-    std::vector<bool> bits;
-
-    void U(int n, uint64_t value)
-    {
-        for (int i = n - 1; i >= 0; --i)
-            bits.push_back((value >> i) & 1);
-    }
-    void Ue(uint64_t value) { U(2 * std::bit_width(value + 1) - 1, value + 1); }
-    void Se(int64_t value) { Ue(value > 0 ? 2 * value - 1 : -2 * value); }
-
-    std::string Nal(uint8_t header)
-    {
-        bits.push_back(true);  // rbsp_stop_one_bit
-        bits.resize((bits.size() + 7) / 8 * 8);
-        std::string nal = kStartCode + static_cast<char>(header);
-        for (size_t i = 0; i < bits.size(); i += 8) {
-            uint8_t byte = 0;
-            for (size_t b = 0; b < 8; ++b)
-                byte = static_cast<uint8_t>(byte << 1 | bits[i + b]);
-            if (byte <= 3 && nal.ends_with(std::string(2, '\0')))
-                nal += '\3';
-            nal += static_cast<char>(byte);
-        }
-        return nal;
-    }
-};
-
 struct SpsFields {
     uint32_t profile_idc = 66;  // 244 brings chroma_format_idc 3
-    // One entry per scaling list: its delta_scale codes, none when absent.
+    // Each scaling list's delta_scale codes, none when absent; no lists, no matrix.
     std::vector<std::vector<int32_t>> scalingLists = {};
-    uint32_t pic_order_cnt_type = 0;
-    std::vector<int64_t> offsetForRefFrame = {};
+    std::vector<int64_t> offsetForRefFrame = {};  // pic_order_cnt_type 1 with any, else 0
     uint64_t pic_width_in_mbs_minus1 = 19;
     uint64_t pic_height_in_map_units_minus1 = 14;
     bool frame_mbs_only_flag = true;
 };
 
-std::string MakeSps(const SpsFields &f)
+// Written bit by bit, as an encoder would, and escaped for Annex B.
+std::string MakeSps(SpsFields f)
 {
-    BitWriter w;
-    w.U(24, f.profile_idc << 16 | 30);  // no constraint flags, level_idc 30
-    w.Ue(0);
+    std::string bits;  // '0' and '1'; ue(0) is "1"
+    const auto u = [&](int n, uint64_t value) { while (n--) bits += "01"[(value >> n) & 1]; };
+    const auto ue = [&](uint64_t value) { u(2 * std::bit_width(value + 1) - 1, value + 1); };
+    const auto se = [&](int64_t value) { ue(value > 0 ? 2 * value - 1 : -2 * value); };
+    u(24, f.profile_idc << 16 | 30);  // no constraint flags, level_idc 30
+    bits += '1';                      // seq_parameter_set_id
     if (f.profile_idc != 66) {
-        w.Ue(f.profile_idc == 244 ? 3 : 1);
-        if (f.profile_idc == 244)
-            w.U(1, 0);
-        w.Ue(0);  // bit depths
-        w.Ue(0);
-        w.U(2, !f.scalingLists.empty());
+        bits += f.profile_idc == 244 ? "001000110" : "010110";  // chroma_format_idc 3 or 1, 8 bits, no bypass
+        bits += f.scalingLists.empty() ? '0' : '1';
+        f.scalingLists.resize(f.scalingLists.empty() ? 0 : f.profile_idc == 244 ? 12 : 8);
         for (const std::vector<int32_t> &deltas : f.scalingLists) {
-            w.U(1, !deltas.empty());
+            bits += deltas.empty() ? '0' : '1';
             for (int32_t delta : deltas)
-                w.Se(delta);
+                se(delta);
         }
     }
-    w.Ue(0);
-    w.Ue(f.pic_order_cnt_type);
-    if (f.pic_order_cnt_type == 0)
-        w.Ue(2);
-    if (f.pic_order_cnt_type == 1) {
-        w.U(1, 0);
-        w.Se(0);
-        w.Se(-2);
-        w.Ue(f.offsetForRefFrame.size());
+    bits += '1';  // log2_max_frame_num_minus4
+    if (f.offsetForRefFrame.empty()) {
+        bits += "1011";  // pic_order_cnt_type 0, log2_max_pic_order_cnt_lsb_minus4 2
+    } else {
+        bits += "0100100101";  // pic_order_cnt_type 1, no delta_pic_order_always_zero, offsets 0 and -2
+        ue(f.offsetForRefFrame.size());
         for (int64_t offset : f.offsetForRefFrame)
-            w.Se(offset);
+            se(offset);
     }
-    w.Ue(1);
-    w.U(1, 0);
-    w.Ue(f.pic_width_in_mbs_minus1);
-    w.Ue(f.pic_height_in_map_units_minus1);
-    w.U(1, f.frame_mbs_only_flag);
-    w.U(3, 0b100);  // direct_8x8_inference, no cropping, no VUI
-    return w.Nal(0x67);
+    bits += "0100";  // max_num_ref_frames 1, no gaps in frame_num
+    ue(f.pic_width_in_mbs_minus1);
+    ue(f.pic_height_in_map_units_minus1);
+    bits += f.frame_mbs_only_flag ? "11001" : "01001";  // direct_8x8_inference, no cropping or VUI, stop bit
+    bits.resize((bits.size() + 7) / 8 * 8, '0');
+    std::string nal = kStartCode + "\x67";
+    for (size_t i = 0; i < bits.size(); i += 8) {
+        const int byte = std::stoi(bits.substr(i, 8), nullptr, 2);
+        if (byte <= 3 && nal.ends_with(std::string(2, '\0')))
+            nal += '\3';
+        nal += static_cast<char>(byte);
+    }
+    return nal;
 }
 
 // The caller hands us the access unit or the SPS alone, perhaps cut short: bits
@@ -162,20 +126,16 @@ TEST(SpsParser, CodedSizeOfRealEncodersParameterSetsAndOfEveryPrefix)
     for (const auto &s : streams) {
         SCOPED_TRACE(s.options);
         const std::string frame = EncodeFrame(s.size, s.options);
-        Size got = kUntouched;
-        ASSERT_TRUE(Parse(frame, got));
-        EXPECT_EQ(got, s.expected);
-        const std::string sps = FirstUnit(frame);
-        const std::string pps = FirstUnit(frame.substr(sps.size()));
+        ASSERT_EQ(Parse(frame), s.expected);
+        const std::string sps = FirstUnit(frame), pps = FirstUnit(frame.substr(sps.size()));
         ASSERT_EQ(pps[4] & 0x1F, 8);
         bool succeeded = false;
         for (size_t length = 0; length <= sps.size(); ++length) {
-            got = kUntouched;
-            const bool ok = Parse(sps.substr(0, length), got);
-            EXPECT_EQ(got, ok ? s.expected : kUntouched) << length;
-            EXPECT_TRUE(ok || !succeeded) << "longer prefix failed at " << length;
-            EXPECT_TRUE(ok || !Parse(sps.substr(0, length) + pps, got)) << length;
-            succeeded |= ok;
+            const Size got = Parse(sps.substr(0, length));
+            EXPECT_TRUE(got == s.expected || got == kUntouched) << length;
+            EXPECT_TRUE(got == s.expected || !succeeded) << "longer prefix failed at " << length;
+            EXPECT_TRUE(got == s.expected || Parse(sps.substr(0, length) + pps) == kUntouched) << length;
+            succeeded = got == s.expected;
         }
         EXPECT_TRUE(succeeded);
     }
@@ -191,32 +151,25 @@ TEST(SpsParser, FramesNotStartingWithAnSpsFailSilently)
         std::string("\0\0\1\1", 4) + sps.substr(4),
     };
     for (const std::string &frame : silent) {
-        Size got = kUntouched;
-        std::string message;
-        EXPECT_FALSE(Parse(frame, got, &message));
-        EXPECT_EQ(got, kUntouched);
-        EXPECT_EQ(message, "");
+        std::string log;
+        EXPECT_EQ(Parse(frame, &log), kUntouched);
+        EXPECT_EQ(log, "");
     }
     Size got = kUntouched;
     EXPECT_FALSE(GetResulotion(nullptr, 100, got[0], got[1], got[2]));
     EXPECT_EQ(got, kUntouched);
 }
 
-std::vector<std::vector<int32_t>> Lists(std::vector<std::vector<int32_t>> lists, size_t count)
-{
-    lists.resize(count);
-    return lists;
-}
-
 // Parameter sets no encoder at hand writes: scaling lists, long picture order
 // cycles, escaped bytes, the size limits. FFmpeg must read every accepted one alike.
 TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
 {
-    const std::vector<int32_t> full4(16, 1), full8(64, 1);
+    using Lists = std::vector<std::vector<int32_t>>;
+    const std::vector<int32_t> full4(16, 1), full8(64, 1), zero4(16, 0);
     // Full lists, one cut short by a zero scale, "use the default", absent lists.
-    const auto high = Lists({full4, {-8}, {}, {5, -13}, {}, std::vector<int32_t>(16, 0), full8, {4, -12}}, 8);
-    const auto high444 = Lists({full4, {-8}, {}, {5, -13}, {}, {}, full8, {4, -12}, {}, full8, {-8}}, 12);
-    const SpsFields escaped{.pic_order_cnt_type = 1, .offsetForRefFrame = {int64_t{1} << 23}};  // a run of zero bits
+    const Lists high = {full4, {-8}, {}, {5, -13}, {}, zero4, full8, {4, -12}};
+    const Lists high444 = {full4, {-8}, {}, {5, -13}, {}, {}, full8, {4, -12}, {}, full8, {-8}};
+    const SpsFields escaped{.offsetForRefFrame = {int64_t{1} << 23}};  // a run of zero bits
     ASSERT_NE(MakeSps(escaped).find(std::string("\0\0\3", 3)), std::string::npos);
     const struct {
         const char *what;
@@ -224,17 +177,14 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
         Size expected;
     } cases[] = {
         {"scaling lists", {.profile_idc = 100, .scalingLists = high}, {320, 240, 0}},
-        {"4:4:4 scaling lists",
-         {.profile_idc = 244, .scalingLists = high444, .pic_width_in_mbs_minus1 = 44, .frame_mbs_only_flag = false},
-         {720, 480, 1}},
+        {"4:4:4 scaling lists", {.profile_idc = 244, .scalingLists = high444, .pic_width_in_mbs_minus1 = 44,
+                                 .frame_mbs_only_flag = false}, {720, 480, 1}},
         // Each list ends on a zero scale, so only the range can make these fail.
-        {"delta_scale at its limits", {.profile_idc = 100, .scalingLists = Lists({{127, -128, -7}}, 8)}, {320, 240, 0}},
-        {"delta_scale 128", {.profile_idc = 100, .scalingLists = Lists({{128, -128, -8}}, 8)}, kUntouched},
-        {"delta_scale -129", {.profile_idc = 100, .scalingLists = Lists({{-129, -128, -7}}, 8)}, kUntouched},
-        {"255 frames in the cycle", {.pic_order_cnt_type = 1, .offsetForRefFrame = std::vector<int64_t>(255, -3)},
-         {320, 240, 0}},
-        {"256 frames in the cycle", {.pic_order_cnt_type = 1, .offsetForRefFrame = std::vector<int64_t>(256, -3)},
-         kUntouched},
+        {"delta_scale at its limits", {.profile_idc = 100, .scalingLists = {{127, -128, -7}}}, {320, 240, 0}},
+        {"delta_scale 128", {.profile_idc = 100, .scalingLists = {{128, -128, -8}}}, kUntouched},
+        {"delta_scale -129", {.profile_idc = 100, .scalingLists = {{-129, -128, -7}}}, kUntouched},
+        {"255 frames in the cycle", {.offsetForRefFrame = std::vector<int64_t>(255, -3)}, {320, 240, 0}},
+        {"256 frames in the cycle", {.offsetForRefFrame = std::vector<int64_t>(256, -3)}, kUntouched},
         {"escaped zero run", escaped, {320, 240, 0}},
         {"largest", {.pic_width_in_mbs_minus1 = 1023, .pic_height_in_map_units_minus1 = 1023}, {16384, 16384, 0}},
         {"too high", {.pic_height_in_map_units_minus1 = 1024}, kUntouched},
@@ -246,9 +196,7 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string sps = MakeSps(c.fields);
-        Size got = kUntouched;
-        Parse(sps, got);
-        EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(Parse(sps), c.expected);
         if (c.expected == kUntouched)
             continue;
         EXPECT_EQ(PeerSize(sps), (std::vector<std::string>{std::to_string(c.fields.pic_width_in_mbs_minus1),
