@@ -1,5 +1,6 @@
 // The FIFO's PCM to AAC: the encoder, the resampler to its sample format, and
 // the packets handed to the recorder.
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -68,8 +69,7 @@ int32_t AudioTrack::Open(bool global_header)
     resampler_.reset(resampler);
     if (swr_init(resampler_.get()) < 0)
         return RECMUX_MSG_AUDIO_RESAMPLER;
-    // The priming is hidden by an edit list, in fragmented output too.
-    startOffset_ = encoder_->initial_padding;
+    primingLeft_ = encoder_->initial_padding;
     return RECMUX_MSG_AUDIO_READY;
 }
 
@@ -91,73 +91,86 @@ bool AudioTrack::Due(int64_t video_end, AVRational time_base) const
 
 bool AudioTrack::EncodeFrame()
 {
-    const int n = encoder_->frame_size;
-    if (av_audio_fifo_size(fifo_.get()) < n)
-        return false;
+    return EncodeSamples(encoder_->frame_size);
+}
+
+// A frame of the FIFO's first samples; only the last one may be short.
+bool AudioTrack::EncodeSamples(int samples)
+{
     // One encoder frame of mono 16-bit samples never exceeds this.
     int16_t scratch[8192];
-    if (n <= 0 || n > static_cast<int>(sizeof scratch / sizeof scratch[0]))
+    if (samples <= 0 || samples > static_cast<int>(sizeof scratch / sizeof scratch[0]) ||
+        av_audio_fifo_size(fifo_.get()) < samples)
         return false;
     void *planes[] = {scratch};
-    if (av_audio_fifo_read(fifo_.get(), planes, n) != n)
+    if (av_audio_fifo_read(fifo_.get(), planes, samples) != samples)
         return false;
     FramePtr frame(av_frame_alloc());
     if (!frame)
         return false;
-    frame->nb_samples = n;
+    frame->nb_samples = samples;
     frame->sample_rate = encoder_->sample_rate;
     frame->format = encoder_->sample_fmt;
     if (av_channel_layout_copy(&frame->ch_layout, &encoder_->ch_layout) < 0 ||
         av_frame_get_buffer(frame.get(), 0) < 0)
         return false;
     const uint8_t *input[] = {reinterpret_cast<const uint8_t *>(scratch)};
-    if (swr_convert(resampler_.get(), frame->data, n, input, n) < 0)
+    if (swr_convert(resampler_.get(), frame->data, samples, input, samples) < 0)
         return false;
     if (avcodec_send_frame(encoder_.get(), frame.get()) != 0)
         return false;
     PacketPtr packet(av_packet_alloc());
     if (!packet || avcodec_receive_packet(encoder_.get(), packet.get()) != 0)
         return false;
-    return WritePacket(packet->data, packet->size);
+    return WriteEncoded(*packet);
+}
+
+// The encoder's packets last as long as the samples they carry, the last one
+// too: padding and priming are not played, and not counted.
+bool AudioTrack::WriteEncoded(const AVPacket &packet)
+{
+    const int64_t duration = packet.duration > 0 ? packet.duration : encoder_->frame_size;
+    if (primingLeft_ >= duration) {
+        primingLeft_ -= duration;
+        return true;
+    }
+    return WritePacket(packet.data, packet.size, duration);
 }
 
 bool AudioTrack::WriteCopiedPacket(const uint8_t *data, int32_t size)
 {
-    return encoder_ && WritePacket(data, size);
+    return encoder_ && WritePacket(data, size, encoder_->frame_size);
 }
 
-// The encoder's priming samples come first; the file hides them behind an
-// edit list, so sound and picture start together.
-bool AudioTrack::WritePacket(const uint8_t *data, int32_t size)
+bool AudioTrack::WritePacket(const uint8_t *data, int32_t size, int64_t duration)
 {
     PacketPtr packet(av_packet_alloc());
     if (!packet)
         return false;
     packet->data = const_cast<uint8_t *>(data);
     packet->size = size;
-    packet->pts = static_cast<int64_t>(writtenSamples_) - startOffset_;
+    packet->pts = static_cast<int64_t>(writtenSamples_);
     packet->dts = packet->pts;
-    packet->duration = encoder_->frame_size;
+    packet->duration = duration;
     if (!sink_.WriteAudioPacket(*packet, encoder_->time_base))
         return false;
-    writtenSamples_ += static_cast<uint64_t>(static_cast<int64_t>(encoder_->frame_size));
+    writtenSamples_ += static_cast<uint64_t>(duration);
     return true;
 }
 
 // At close every sample goes out, whether or not the video got that far; the
-// last partial frame is padded with silence rather than dropped.
+// last frame is as short as what is left.
 void AudioTrack::Drain()
 {
     if (stopped_ || !fifo_ || !encoder_ || !resampler_)
         return;
-    const int n = encoder_->frame_size;
-    const int partial = n > 0 ? av_audio_fifo_size(fifo_.get()) % n : 0;
-    if (partial > 0) {
-        const std::vector<uint8_t> silence(static_cast<size_t>(n - partial) * 2, 0);
-        if (!AppendToFifo(silence.data(), n - partial))
+    // A frame the encoder holds back gives no packet yet: go on while frames leave the FIFO.
+    for (int left = av_audio_fifo_size(fifo_.get()); left > 0;) {
+        EncodeSamples(std::min(left, encoder_->frame_size));
+        const int now = av_audio_fifo_size(fifo_.get());
+        if (now == left)
             return;
-    }
-    while (av_audio_fifo_size(fifo_.get()) >= n && EncodeFrame()) {
+        left = now;
     }
 }
 
@@ -169,7 +182,7 @@ void AudioTrack::Flush()
     if (!packet || avcodec_send_frame(encoder_.get(), nullptr) < 0)
         return;
     while (avcodec_receive_packet(encoder_.get(), packet.get()) >= 0) {
-        const bool written = WritePacket(packet->data, packet->size);
+        const bool written = WriteEncoded(*packet);
         av_packet_unref(packet.get());
         if (!written)
             return;
@@ -199,7 +212,12 @@ void AudioTrack::ContinueAt(int64_t video_end, AVRational time_base)
 void AudioTrack::ResumeAt(int64_t samples)
 {
     writtenSamples_ = static_cast<uint64_t>(samples);
-    startOffset_ = 0;
+}
+
+int64_t AudioTrack::EndMicroseconds() const
+{
+    return encoder_ ? av_rescale_q(static_cast<int64_t>(writtenSamples_), encoder_->time_base, AV_TIME_BASE_Q)
+                    : AV_NOPTS_VALUE;
 }
 
 int32_t AudioTrack::BufferedSamples() const

@@ -71,6 +71,8 @@ public:
 
     // Samples written so far, at the encoder's rate.
     uint64_t WrittenSamples() const { return writtenSamples_; }
+    // Where the written sound ends, in microseconds; AV_NOPTS_VALUE without an encoder.
+    int64_t EndMicroseconds() const;
     int32_t BufferedSamples() const;
 
 private:
@@ -81,7 +83,9 @@ private:
     bool AppendToFifo(const uint8_t *pcm, int samples);
     bool AppendSilence(int64_t microseconds);
     int64_t NextSampleTime() const;
-    bool WritePacket(const uint8_t *data, int32_t size);
+    bool EncodeSamples(int samples);
+    bool WriteEncoded(const AVPacket &packet);
+    bool WritePacket(const uint8_t *data, int32_t size, int64_t duration);
 
     AudioPacketSink &sink_;
     TConQue<AVFrameInfo> queue_;
@@ -99,8 +103,9 @@ private:
     // The device rate to the encoder's, when they differ.
     ResamplerPtr rateConverter_;
     int32_t rateConverterInputRate_ = 0;
-    // Samples of encoder priming that the first packet starts before time 0.
-    int64_t startOffset_ = 0;
+    // Samples of encoder priming still to come out: their packets are left out,
+    // so that the track starts with the caller's first sample and needs no edit list.
+    int64_t primingLeft_ = 0;
     uint64_t writtenSamples_ = 0;
     // Samples at the encoder's rate appended to the FIFO since the sound began:
     // where the next one plays.

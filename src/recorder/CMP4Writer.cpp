@@ -112,6 +112,7 @@ bool CMP4Writer::Close()
         OutputTook(av_write_trailer(output_.get()));
     }
     ReleaseVideo();
+    soundEnd_ = audio_.EndMicroseconds();
     audio_.Release();
     const bool finished = CloseOutputIo() && headerWritten_;
     output_.reset();

@@ -114,6 +114,8 @@ private:
     AVStream *audioStream_ = nullptr;
     PacketPtr videoPacket_;
     bool headerWritten_ = false;
+    // Where the sound ends, for the plain copy (microseconds; AV_NOPTS_VALUE: none).
+    int64_t soundEnd_ = AV_NOPTS_VALUE;
     // No set-up is tried again: a header was attempted, or the final file cannot be continued.
     bool setupClosed_ = false;
     bool outputFailed_ = false;

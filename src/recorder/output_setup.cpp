@@ -133,6 +133,13 @@ bool CMP4Writer::OpenAudioStream()
     if (status == RECMUX_MSG_AUDIO_READY &&
         avcodec_parameters_from_context(audioStream_->codecpar, audio_.Encoder()) < 0)
         status = RECMUX_MSG_AUDIO_PARAMETERS;
+    // The priming never reaches the file: no edit list hides it (Firefox stalls on
+    // one). The encoder spends what the sound needs, often far below its target:
+    // fragments cannot know the rate and state none (the plain copy states its own).
+    if (status == RECMUX_MSG_AUDIO_READY) {
+        audioStream_->codecpar->initial_padding = 0;
+        audioStream_->codecpar->bit_rate = 0;
+    }
     Notify(RECMUX_MSG_AUDIO, status);
     if (status == RECMUX_MSG_AUDIO_READY)
         return true;

@@ -21,6 +21,16 @@ bool CopyStreams(const AVFormatContext &input, AVFormatContext &output)
     return true;
 }
 
+// How long the last sound packet plays until the sound ends; INT64_MAX when unknown.
+int64_t SoundLeft(const AVStream &stream, const AVPacket &last, int64_t sound_end)
+{
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO || sound_end == AV_NOPTS_VALUE ||
+        last.pts == AV_NOPTS_VALUE)
+        return INT64_MAX;
+    const int64_t left = av_rescale_q(sound_end, AV_TIME_BASE_Q, stream.time_base) - last.pts;
+    return left > 0 ? left : INT64_MAX;
+}
+
 bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket &packet)
 {
     const int index = packet.stream_index;
@@ -29,11 +39,12 @@ bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket
     return av_interleaved_write_frame(&output, &packet) >= 0;
 }
 
-// Packets keep the times they were written with: a shift would make the
-// sound's priming play, and move the picture off the caller's clock. FFmpeg
-// reads a fragment's sample durations wrong, so each packet is held until the
-// next of its stream tells its duration; the last lasts as long as the one before.
-bool CopyPackets(AVFormatContext &input, AVFormatContext &output)
+// Packets keep the times they were written with: a shift would move the
+// picture off the caller's clock. FFmpeg reads a fragment's sample durations
+// wrong, so each packet is held until the next of its stream tells its duration;
+// the last lasts as long as the one before, but the sound's last frame only up
+// to where the sound ends: it carries only the samples that were left.
+bool CopyPackets(AVFormatContext &input, AVFormatContext &output, int64_t sound_end)
 {
     std::vector<PacketPtr> held(input.nb_streams);
     std::vector<int64_t> steps(input.nb_streams, 0);
@@ -61,7 +72,7 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output)
     }
     for (unsigned i = 0; i < held.size(); i++) {
         if (held[i] && steps[i] > 0)
-            held[i]->duration = steps[i];
+            held[i]->duration = std::min(steps[i], SoundLeft(*input.streams[i], *held[i], sound_end));
         if (held[i] && !WriteCopied(input, output, *held[i]))
             return false;
     }
@@ -70,7 +81,7 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output)
 
 }  // namespace
 
-bool WritePlainCopy(const char *fragmented, const char *plain)
+bool WritePlainCopy(const char *fragmented, const char *plain, int64_t sound_end)
 {
     AVFormatContext *opened = nullptr;
     if (avformat_open_input(&opened, fragmented, av_find_input_format("mp4"), nullptr) < 0)
@@ -90,7 +101,7 @@ bool WritePlainCopy(const char *fragmented, const char *plain)
     av_dict_set(&options, "movflags", "faststart", 0);
     const int header = avformat_write_header(output.get(), &options);
     av_dict_free(&options);
-    if (header < 0 || !CopyPackets(*input, *output) || av_write_trailer(output.get()) < 0)
+    if (header < 0 || !CopyPackets(*input, *output, sound_end) || av_write_trailer(output.get()) < 0)
         return false;
     avio_flush(output->pb);
     return output->pb->error >= 0;

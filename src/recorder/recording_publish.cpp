@@ -82,7 +82,7 @@ bool CMP4Writer::MakePlain(const std::string &source)
     platform::UniqueFd plain = platform::CreatePrivate(workingPath_.c_str(), name, identity);
     if (!plain)
         return false;
-    if (!WritePlainCopy(source.c_str(), plain.Path().c_str()) || !files_.sync_file(plain.Get())) {
+    if (!WritePlainCopy(source.c_str(), plain.Path().c_str(), soundEnd_) || !files_.sync_file(plain.Get())) {
         DeleteRecordingFile(files_, name.c_str());
         return false;
     }

@@ -151,15 +151,28 @@ class Fragment:
                                                                        seconds, key)
 
 
+def hevc_codec(kind, hvcc):
+    """kind.[space]profile.compatibility.tier+level[.constraints] from an hvcC."""
+    space = ("", "A", "B", "C")[hvcc[1] >> 6]
+    compatibility = int("{:032b}".format(struct.unpack(">I", hvcc[2:6])[0])[::-1], 2)
+    constraints = list(hvcc[6:12])
+    while constraints and not constraints[-1]:
+        constraints.pop()
+    return ".".join([kind, "%s%d" % (space, hvcc[1] & 0x1f), "%x" % compatibility,
+                     "%s%d" % ("H" if hvcc[1] & 0x20 else "L", hvcc[12])] + ["%x" % b for b in constraints])
+
+
 def mse_codecs(data):
     """The codecs parameter a browser needs for the tracks of a stream."""
     codecs = []
     for trak in root(data).find("moov", "trak"):
         handler = trak.find("mdia", "hdlr")[0].payload()[8:12]
         entry = trak.find("mdia", "minf", "stbl", "stsd")[0].children()[0]
-        if handler == b"vide":
+        if handler == b"vide" and entry.kind == b"avc1":
             avc = entry.find("avcC")[0].payload()
             codecs.append("%s.%02x%02x%02x" % (entry.kind.decode(), avc[1], avc[2], avc[3]))
+        elif handler == b"vide":
+            codecs.append(hevc_codec(entry.kind.decode(), entry.find("hvcC")[0].payload()))
         elif handler == b"soun":
             codecs.append("mp4a.40.2")
     return codecs

@@ -1,8 +1,9 @@
 """Live view in a browser: streams from the write callback play in headless
-Chromium through Media Source Extensions, appended fragment by fragment from
-the start, and joined a few seconds in at a fragment that starts with a key
-frame. So does a fragmented file continued in place by a second recording,
-across the join and joined after it. usage: mse_check.py path/to/recmux"""
+Chromium and Firefox through Media Source Extensions, appended fragment by
+fragment from the start, and joined a few seconds in at a fragment that starts
+with a key frame, each from there to its end. So does a fragmented file
+continued in place by a second recording, across the join and joined after it.
+usage: mse_check.py path/to/recmux"""
 import http.server
 import json
 import os
@@ -22,16 +23,28 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic
                   "--disable-component-update", "--disable-sync",
                   "--autoplay-policy=no-user-gesture-required"]
 
-# (stream, recmux record arguments): H.264 only, headless Chromium has no HEVC.
+FIREFOX_PREFS = {"media.autoplay.default": 0, "media.autoplay.blocking_policy": 0,
+                 "browser.shell.checkDefaultBrowser": False, "app.update.disabledForTesting": True,
+                 "datareporting.policy.dataSubmissionEnabled": False,
+                 "toolkit.telemetry.reportingpolicy.firstRun": False}
+
+# (stream, recmux record arguments).
 STREAMS = {
     "sound.mp4": ["--seconds", "8"],
+    "sound_h265.mp4": ["--seconds", "8", "--codec", "h265"],
     "silent.mp4": ["--seconds", "8", "--no-audio"],
     "late_sound.mp4": ["--seconds", "30", "--audio-start", "25"],
     "continued.mp4": ["--seconds", "4", "--fragmented"],
 }
 CONTINUED = "continued.mp4"
-# (stream, join after seconds): 0 plays from the start.
-PLAN = [(name, join) for name in STREAMS for join in ((0, 5) if name == CONTINUED else (0, 3))]
+# Headless Chromium has no HEVC.
+BROWSER_STREAMS = {"chromium": [name for name in STREAMS if "h265" not in name], "firefox": list(STREAMS)}
+
+
+def plan(browser):
+    """(stream, join after seconds) for the browser: 0 plays from the start."""
+    return [(name, join) for name in BROWSER_STREAMS[browser]
+            for join in ((0, 5) if name == CONTINUED else (0, 3))]
 
 
 def record(tool, work):
@@ -52,7 +65,7 @@ def plan_item(work, name, join):
             "segments": [[0, init]] + [[f.start, f.end] for f in fragments[first:]]}
 
 
-def serve(work, results):
+def serve(work, results, done):
     class Handler(http.server.SimpleHTTPRequestHandler):
         def __init__(self, *args, **kwargs):
             super().__init__(*args, directory=work, **kwargs)
@@ -67,20 +80,26 @@ def serve(work, results):
         def log_message(self, *args):
             pass
 
-    done = threading.Event()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server, done
+    return server
 
 
-def run_chromium(url, profile):
-    return subprocess.Popen(["chromium"] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, url],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+def start_browser(browser, url, profile):
+    if browser == "chromium":
+        command = ["chromium"] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, url]
+    else:
+        os.makedirs(profile)
+        with open(os.path.join(profile, "user.js"), "w") as prefs:
+            prefs.writelines('user_pref("%s", %s);\n' % (k, json.dumps(v)) for k, v in FIREFOX_PREFS.items())
+        command = ["firefox-esr", "--headless", "--no-remote", "--profile", profile, url]
+    return subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                             start_new_session=True)
 
 
-def judge(result, join, has_sound):
-    name = "%s joined at %g s" % (result.get("name"), join) if join else result.get("name")
+def judge(browser, result, join, has_sound):
+    name = "%s: %s" % (browser, result.get("name"))
+    name += " joined at %g s" % join if join else ""
     problems = []
     if "error" in result or "mediaError" in result:
         problems.append("%s %s" % (result.get("error", ""), result.get("mediaError", "")))
@@ -89,6 +108,8 @@ def judge(result, join, has_sound):
             problems.append("playback advanced only %.2f s" % result["advanced"])
         if has_sound and not result["audioBytes"]:
             problems.append("no sound was decoded")
+        if not result["ended"]:
+            problems.append("did not play to its end")
         start = result["buffered"][0][0]
         # Silence standing in for late sound trails the picture by up to half a second.
         if join and not join - 0.6 <= start < join + 1.5:
@@ -101,35 +122,38 @@ def judge(result, join, has_sound):
     return not problems
 
 
+def play_in(browser, work):
+    """Whether every planned stream plays in the browser."""
+    with open(os.path.join(work, "plan-%s.json" % browser), "w") as planned:
+        json.dump([plan_item(work, name, join) for name, join in plan(browser)], planned)
+    results, done = [], threading.Event()
+    server = serve(work, results, done)
+    url = "http://127.0.0.1:%d/mse_page.html?plan=plan-%s.json" % (server.server_address[1], browser)
+    process = start_browser(browser, url, os.path.join(work, "profile-" + browser))
+    try:
+        if not done.wait(240):
+            print("FAIL: %s: the page reported nothing within 240 s" % browser)
+            return False
+        passed = [judge(browser, result, join, name != "silent.mp4")
+                  for result, (name, join) in zip(results[0], plan(browser))]
+        return len(results[0]) == len(plan(browser)) and all(passed)
+    finally:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait()
+        server.shutdown()
+
+
 def main():
     tool = sys.argv[1]
     work = tempfile.mkdtemp()
-    browser = None
-    server = None
     try:
         record(tool, work)
         shutil.copy(os.path.join(HERE, "mse_page.html"), work)
-        with open(os.path.join(work, "plan.json"), "w") as plan:
-            json.dump([plan_item(work, name, join) for name, join in PLAN], plan)
-        results = []
-        server, done = serve(work, results)
-        url = "http://127.0.0.1:%d/mse_page.html" % server.server_address[1]
-        browser = run_chromium(url, os.path.join(work, "profile"))
-        if not done.wait(120):
-            print("FAIL: the page reported nothing within 120 s")
-            return 1
-        passed = [judge(result, join, name != "silent.mp4")
-                  for result, (name, join) in zip(results[0], PLAN)]
-        if len(results[0]) != len(PLAN) or not all(passed):
+        if not all([play_in(browser, work) for browser in BROWSER_STREAMS]):
             return 1
         print("all streams play through Media Source Extensions")
         return 0
     finally:
-        if browser:
-            os.killpg(browser.pid, signal.SIGTERM)
-            browser.wait()
-        if server:
-            server.shutdown()
         shutil.rmtree(work, ignore_errors=True)
 
 
