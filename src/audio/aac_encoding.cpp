@@ -119,6 +119,7 @@ bool AudioTrack::EncodeSamples(int samples)
         return false;
     if (avcodec_send_frame(encoder_.get(), frame.get()) != 0)
         return false;
+    pendingSamples_ += samples;
     PacketPtr packet(av_packet_alloc());
     if (!packet || avcodec_receive_packet(encoder_.get(), packet.get()) != 0)
         return false;
@@ -134,12 +135,17 @@ bool AudioTrack::WriteEncoded(const AVPacket &packet)
         primingLeft_ -= duration;
         return true;
     }
+    pendingSamples_ -= duration;
     return WritePacket(packet.data, packet.size, duration);
 }
 
-bool AudioTrack::WriteCopiedPacket(const uint8_t *data, int32_t size)
+// The last frame of a recording may be short: it keeps its own duration.
+bool AudioTrack::WriteCopiedPacket(const uint8_t *data, int32_t size, int64_t duration)
 {
-    return encoder_ && WritePacket(data, size, encoder_->frame_size);
+    if (!encoder_)
+        return false;
+    const int64_t samples = av_rescale_q(duration, AV_TIME_BASE_Q, encoder_->time_base);
+    return WritePacket(data, size, samples > 0 && samples < encoder_->frame_size ? samples : encoder_->frame_size);
 }
 
 bool AudioTrack::WritePacket(const uint8_t *data, int32_t size, int64_t duration)
@@ -190,23 +196,20 @@ void AudioTrack::Flush()
 }
 
 // Old sound that ends before the old video (or a recording without sound) is
-// padded with silence up to the video's end, so new sound never plays under
-// old video.
+// padded with silence exactly up to the video's end: the new sound plays where
+// its time says, neither later nor cut.
 void AudioTrack::ContinueAt(int64_t video_end, AVRational time_base)
 {
-    if (fifo_ && encoder_) {
-        const int n = encoder_->frame_size;
-        std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
-        // The encoder holds its first frame back: allow it one frame without a packet.
-        for (int idle = 0; idle < 2 && av_compare_ts(video_end, time_base,
-                                                     static_cast<int64_t>(writtenSamples_),
-                                                     encoder_->time_base) > 0;) {
-            if (!AppendToFifo(silence.data(), n))
-                break;
-            idle = EncodeFrame() ? 0 : idle + 1;
-        }
+    nextSample_ = static_cast<int64_t>(writtenSamples_) + pendingSamples_ + BufferedSamples();
+    if (!fifo_ || !encoder_)
+        return;
+    static const int16_t kSilence[1024] = {};
+    const int64_t end = av_rescale_q(video_end, time_base, encoder_->time_base);
+    while (nextSample_ < end) {
+        const int chunk = static_cast<int>(std::min<int64_t>(end - nextSample_, 1024));
+        if (!AppendToFifo(reinterpret_cast<const uint8_t *>(kSilence), chunk))
+            return;
     }
-    nextSample_ = static_cast<int64_t>(writtenSamples_) + BufferedSamples();
 }
 
 void AudioTrack::ResumeAt(int64_t samples)

@@ -62,7 +62,8 @@ public:
     // A recording continued in place: packets carry the track's own decode
     // times, from where the old sound ends, in samples.
     void ResumeAt(int64_t samples);
-    bool WriteCopiedPacket(const uint8_t *data, int32_t size);
+    // An old recording's packet, lasting duration microseconds (0: a whole frame).
+    bool WriteCopiedPacket(const uint8_t *data, int32_t size, int64_t duration);
     // At close: every sample out, the encoder emptied.
     void Drain();
     void Flush();
@@ -107,6 +108,8 @@ private:
     // so that the track starts with the caller's first sample and needs no edit list.
     int64_t primingLeft_ = 0;
     uint64_t writtenSamples_ = 0;
+    // Samples the encoder has taken but not yet given back as packets.
+    int64_t pendingSamples_ = 0;
     // Samples at the encoder's rate appended to the FIFO since the sound began:
     // where the next one plays.
     int64_t nextSample_ = 0;

@@ -175,7 +175,7 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
                 end_ticks = lastVideoTicks_ +
                             (duration > 0 ? duration : std::llround(video_.Timeline().StepTicks()));
                 Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
-            } else if (media_type == 1 && audio_.WriteCopiedPacket(data, size)) {
+            } else if (media_type == 1 && audio_.WriteCopiedPacket(data, size, reader.PacketDuration())) {
                 Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audio_.WrittenSamples()));
             }
             return !outputFailed_;
