@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -162,7 +163,8 @@ const Case kCases[] = {
     {"5% lost", {.lost = 0.05, .steady = false}},
     {"night mode", {.later_rate = 12.5, .change = 8, .steady = false}},
     {"10 s outage", {.seconds = 25, .outage = 8, .steady = false}},
-    {"5 ms jitter", {.jitter_us = 5000}},
+    {"5 ms jitter", {.jitter_us = 5000}, 25},
+    {"1.5 ms jitter", {.jitter_us = 1500}, 25},
     {"no timestamps", {.untimed = true}},
 };
 
@@ -172,13 +174,24 @@ TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
     TempDir dir;
     int recording = 0;
     for (const Case &c : kCases) {
-        for (int file_type : {0, 1}) {
-            SCOPED_TRACE(std::string(c.name) + (file_type ? ", fragmented" : ", plain"));
+        for (const char *output : {"plain", "fragmented", "callback"}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + output);
             const std::string mp4 = dir.Path("cam" + std::to_string(recording++) + ".mp4");
             const Feed feed = Make(c.camera);
-            ASSERT_TRUE(Record(recmux_writer_open(mp4.c_str()), file_type, feed));
+            std::string stream;
+            const bool callback = output[0] == 'c';
+            ASSERT_TRUE(Record(callback ? recmux_writer_open_and_set_callback(&stream, AppendTo)
+                                        : recmux_writer_open(mp4.c_str()),
+                               output[0] != 'p', feed));
+            if (callback)
+                WriteAll(mp4, stream);
             ExpectCameraTime(feed, mp4);
             EXPECT_NEAR(c.fps > 0 ? ReadFps(mp4) : 0, c.fps, 0.01);
+            EXPECT_EQ(DecodeErrors(mp4), "");
+            // FFmpeg states the camera's rate from the first frame on.
+            std::istringstream rates(c.fps > 0 ? Probe(mp4, "r_frame_rate,avg_frame_rate") : "");
+            for (std::string rate; std::getline(rates, rate, ',');)
+                EXPECT_NEAR(std::stod(rate) / std::stod(rate.substr(rate.find('/') + 1)), c.fps, 0.01) << rate;
         }
     }
 }
