@@ -51,6 +51,7 @@ double Noise(uint64_t n)
 // `lost` of the frames and packets missing, nothing between `outage` and +10 s.
 struct Camera {
     double rate = 25, seconds = 20, later_rate = 0, change = 0, lost = 0, outage = -1, jitter_us = 0;
+    bool ramp = false;  // the delay grows steadily over the first eight frames, then stays
     double clock = 1.0;  // how fast the timestamps run
     bool steady = true, untimed = false;
 };
@@ -61,7 +62,7 @@ Feed Make(const Camera &c)
     feed.steady = c.steady;
     auto silent = [&](double t) { return c.outage >= 0 && t >= c.outage && t < c.outage + 10; };
     auto stamp = [&](double t, uint64_t n) {
-        const double jitter = c.jitter_us * (2 * Noise(n) - 1);
+        const double jitter = c.jitter_us * (c.ramp ? std::min(n, uint64_t{8}) / 4.0 - 1 : 2 * Noise(n) - 1);
         return c.untimed ? 0 : kStart + static_cast<uint64_t>(std::llround(t * 1e6 * c.clock + jitter));
     };
     double t = 0;
@@ -165,6 +166,7 @@ const Case kCases[] = {
     {"10 s outage", {.seconds = 25, .outage = 8, .steady = false}},
     {"5 ms jitter", {.jitter_us = 5000}, 25},
     {"1.5 ms jitter", {.jitter_us = 1500}, 25},
+    {"1.5 ms delay growing", {.jitter_us = 1500, .ramp = true}, 25},
     {"no timestamps", {.untimed = true}},
 };
 

@@ -117,8 +117,11 @@ void FrameTimeline::SetInterval(double microseconds)
             high = std::max(high, interval);
         }
     }
-    const double spread = high > low ? (high - low) / 2 / std::max<uint32_t>(runFrames_, 1) : 0;
-    const double tolerance = 0.002 + spread / microseconds;
+    const uint32_t frames = std::max<uint32_t>(runFrames_, 1);
+    const double spread = high > low ? (high - low) / 2 / frames : 0;
+    // A delay that grows steadily leaves the intervals alike yet moves their
+    // mean: early on, a percent either side of a nominal rate is that rate.
+    const double tolerance = 0.002 + spread / microseconds + 0.08 / frames;
     const double fps = 1e6 / microseconds;
     if (NominalRate(fps, tolerance, rate_)) {
         step_ = kTicksPerSecond * static_cast<double>(rate_.den) / rate_.num;
