@@ -10,12 +10,10 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <recmux/recmux_writer.h>
@@ -28,9 +26,9 @@ using namespace recmux::test;
 
 constexpr int kSkipped = 77;
 
-std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string> &second)
+std::vector<std::string> Joined(std::vector<std::string> first, const auto &...more)
 {
-    first.insert(first.end(), second.begin(), second.end());
+    (first.insert(first.end(), more.begin(), more.end()), ...);
     return first;
 }
 
@@ -39,25 +37,26 @@ struct Outcome {
     size_t accepted = 0;
     bool refused_to_the_end = true;  // every frame after the first refused one too
     int closed = -1;
+    // When the recording failed: whether it told reason, and only it, at every step.
+    bool Told(int reason) const { return messages == std::vector{reason} && refused_to_the_end && closed == 1; }
 };
 
-int32_t RECMUX_STDCALL Note(void *user, int32_t category, int32_t value)
-{
-    if (category == RECMUX_MSG_OUTPUT_FAILED)
-        static_cast<Outcome *>(user)->messages.push_back(value);
-    return 0;
-}
-
-// Ten seconds of video with a G.711 voice frame beside every picture.
-Outcome RecordTenSeconds(recmux_writer *writer, const std::function<void(size_t)> &after_frame = [](size_t) {})
+// Ten seconds of video, or `frames`, with a G.711 voice frame beside every picture.
+Outcome Record(recmux_writer *writer, int file_type = 0,
+               const std::function<void(size_t)> &after_frame = [](size_t) {}, size_t frames = 250)
 {
     Outcome outcome;
-    recmux_writer_set_msg_notify(writer, &outcome, Note);
+    recmux_writer_set_file_type(writer, file_type);
+    recmux_writer_set_msg_notify(writer, &outcome, [](void *user, int32_t category, int32_t value) -> int32_t {
+        if (category == RECMUX_MSG_OUTPUT_FAILED)
+            static_cast<Outcome *>(user)->messages.push_back(value);
+        return 0;
+    });
     recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
     const std::vector<uint8_t> voice(320, 0xd5);
     bool refused = false;
-    for (size_t i = 0; i < 250; i++) {
-        const bool video = WriteUnits(writer, {H264(250)[i]}, 1000000 + i * 40000) == 1;
+    for (size_t i = 0; i < frames; i++) {
+        const bool video = WriteUnits(writer, {H264(250)[i % 250]}, 1000000 + i * 40000) == 1;
         const bool audio = recmux_writer_write_audio(writer, voice.data(), 320, 1000000 + i * 40000) == 0;
         outcome.accepted += video;
         outcome.refused_to_the_end &= !(refused && (video || audio));
@@ -69,12 +68,6 @@ Outcome RecordTenSeconds(recmux_writer *writer, const std::function<void(size_t)
     return outcome;
 }
 
-// 0 when the failed recording told everything.
-int Told(const Outcome &outcome, int reason)
-{
-    return outcome.messages == std::vector<int>{reason} && outcome.refused_to_the_end && outcome.closed == 1 ? 0 : 1;
-}
-
 // Plain or fragmented, a recording is written in fragments that reach the
 // file at once: a kill loses at most the one in progress.
 TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
@@ -83,10 +76,8 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     TempDir dir;
     const std::string fragmented = dir.Path("fragmented.mp4"), plain = dir.Path("plain.mp4");
     ASSERT_EQ(InChild([&] {
-                  recmux_writer *plain_writer = recmux_writer_open(plain.c_str()),
-                                *writer = recmux_writer_open(fragmented.c_str());
-                  recmux_writer_set_file_type(writer, 1);
-                  RecordTenSeconds(writer, [&](size_t i) {
+                  recmux_writer *plain_writer = recmux_writer_open(plain.c_str());
+                  Record(recmux_writer_open(fragmented.c_str()), 1, [&](size_t i) {
                       WriteUnits(plain_writer, {H264(250)[i]}, 1000000 + i * 40000);
                       if (i == 99)
                           raise(SIGKILL);
@@ -112,12 +103,11 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
     // Beside a recording of the final name, it is kept under a name no file has.
     const std::string cam = dir.Path("cam.mp4");
     ASSERT_EQ(RecordFile(cam, H264(50)), 0);
-    const auto first_session = FrameMd5s(cam);
     WriteAll(cam + ".tmp", survivor);
     WriteAll(dir.Path("cam.recovered.mp4"), "recovered before");
     ASSERT_EQ(RecordFile(cam, H264(250)), 0);
     EXPECT_FALSE(Exists(cam + ".tmp"));
-    EXPECT_EQ(FrameMd5s(cam), Joined(first_session, new_frames));
+    EXPECT_EQ(FrameMd5s(cam), Joined(FrameMd5s(H264Path(50)), new_frames));
     EXPECT_EQ(ReadAll(dir.Path("cam.recovered.mp4")), "recovered before");
     EXPECT_EQ(ReadAll(dir.Path("cam.recovered-2.mp4")), survivor);
 
@@ -140,64 +130,35 @@ TEST(CrashRecovery, TheNextOpenKeepsEveryFrameThatSurvivedAKill)
 }
 
 // Killed at a random instant while writing frames with sound as fast as it
-// can: what the working file keeps trails what was accepted by a second at most.
+// can: what the working file keeps trails what was written by a second at most.
 TEST(CrashRecovery, AKillAtAnyInstantLosesASecondAtMost)
 {
     ASSERT_EQ(H264(250).size(), 250u);
-    auto *accepted = static_cast<std::atomic<size_t> *>(
+    auto *written = static_cast<std::atomic<size_t> *>(
         mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(accepted, MAP_FAILED);
-    std::mt19937 random(std::random_device{}());
+    ASSERT_NE(written, MAP_FAILED);
     TempDir dir;
-    // A fragmented recording is continued in place: its own file keeps the frames.
-    const struct {
-        const char *name;
-        int file_type;
-        bool continued;
-        const char *kept_in;
-    } cases[] = {{"plain", 0, false, ".tmp"},
-                 {"fragmented", 1, false, ".tmp"},
-                 {"continued in place", 1, true, ""},
-                 {"continued plain", 0, true, ".tmp"}};
-    for (const auto &c : cases) {
-        const std::string path = dir.Path(std::string(c.name) + ".mp4"), kept_in = path + c.kept_in;
-        if (c.continued) {
-            recmux_writer *old = recmux_writer_open(path.c_str());
-            recmux_writer_set_file_type(old, c.file_type);
-            ASSERT_EQ(RecordTenSeconds(old).closed, 0);
+    for (const int file_type : {0, 1})
+        for (const bool continued : {false, true}) {
+            const auto path = dir.Path((continued ? "continued-" : "") + std::to_string(file_type) + ".mp4");
+            // A fragmented recording is continued in place: its own file keeps the frames.
+            const std::string kept_in = path + (continued && file_type ? "" : ".tmp");
+            ASSERT_TRUE(!continued || Record(recmux_writer_open(path.c_str()), file_type).closed == 0);
+            const unsigned delay_ms = 20 + std::random_device{}() % 381;
+            SCOPED_TRACE(path + ", killed after " + std::to_string(delay_ms) + " ms");
+            *written = 0;
+            const int status = InChild([&] {
+                signal(SIGALRM, [](int) { raise(SIGKILL); });
+                ualarm(delay_ms * 1000, 0);
+                const auto count = [&](size_t i) { *written = i + 1; };
+                Record(recmux_writer_open(path.c_str()), file_type, count, SIZE_MAX);
+                return 0;
+            });
+            ASSERT_EQ(status, -SIGKILL);
+            const size_t kept = Exists(kept_in) ? Packets(kept_in, "v:0", "size").size() : 0, wrote = *written;
+            EXPECT_GE(kept + 25, (continued ? 250 : 0) + wrote) << kept << " of " << wrote;
         }
-        const size_t old_frames = c.continued ? 250 : 0;
-        const int delay_ms = std::uniform_int_distribution<int>(20, 400)(random);
-        SCOPED_TRACE(std::string(c.name) + ", killed after " + std::to_string(delay_ms) + " ms");
-        accepted->store(0);
-        ASSERT_EQ(InChild([&] {
-                      recmux_writer *writer = recmux_writer_open(path.c_str());
-                      recmux_writer_set_file_type(writer, c.file_type);
-                      recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16);
-                      const std::vector<uint8_t> voice(320, 0xd5);
-                      std::thread([delay_ms] {
-                          std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-                          raise(SIGKILL);
-                      }).detach();
-                      for (uint64_t i = 0;; i++) {
-                          const uint64_t pts = 1000000 + i * 40000;
-                          accepted->fetch_add(WriteUnits(writer, {H264(250)[i % 250]}, pts));
-                          recmux_writer_write_audio(writer, voice.data(), 320, pts);
-                      }
-                      return 0;
-                  }),
-                  -SIGKILL);
-        const size_t kept = Exists(kept_in) ? Packets(kept_in, "v:0", "size").size() : 0;
-        EXPECT_GE(kept + 25, old_frames + accepted->load()) << kept << " of " << accepted->load();
-    }
-    munmap(accepted, sizeof(std::atomic<size_t>));
-}
-
-size_t BoxEnd(const std::string &bytes, const char *type)
-{
-    const size_t at = bytes.find(type) - 4;
-    return at + (static_cast<uint8_t>(bytes[at]) << 24 | static_cast<uint8_t>(bytes[at + 1]) << 16 |
-                 static_cast<uint8_t>(bytes[at + 2]) << 8 | static_cast<uint8_t>(bytes[at + 3]));
+    munmap(written, sizeof(std::atomic<size_t>));
 }
 
 // A fragmented recording is continued by taking the new fragments at its end,
@@ -208,9 +169,7 @@ TEST(Continuation, AFragmentedRecordingIsContinuedInPlaceWhereNoCopyFits)
     ASSERT_EQ(H264(250).size(), 250u);
     TempDir dir;
     const std::string old_path = dir.Path("old.mp4"), small = dir.Path("small"), result = dir.Path("result.mp4");
-    recmux_writer *writer = recmux_writer_open(old_path.c_str());
-    recmux_writer_set_file_type(writer, 1);
-    ASSERT_EQ(RecordTenSeconds(writer).closed, 0);
+    ASSERT_EQ(Record(recmux_writer_open(old_path.c_str()), 1).closed, 0);
     const std::string old_bytes = ReadAll(old_path);
     std::filesystem::create_directory(small);
     const int status = InChild([&] {
@@ -223,24 +182,18 @@ TEST(Continuation, AFragmentedRecordingIsContinuedInPlaceWhereNoCopyFits)
         int failed = 0;
         // Fragmented, then plain: the plain copy at close finds no room, and the
         // recording stays fragmented under its name, every frame in it.
-        for (int file_type : {1, 0}) {
-            recmux_writer *continued = recmux_writer_open(path.c_str());
-            recmux_writer_set_file_type(continued, file_type);
-            failed |= !continued || WriteUnits(continued, H264(50)) != 50;
-            failed |= recmux_writer_close(&continued) != (file_type ? 0 : 1);
-            failed |= Exists(path + ".tmp");
-        }
+        for (int file_type : {1, 0})
+            failed |= RecordFile(path, H264(50), file_type) != (file_type ? 0 : 1) || Exists(path + ".tmp");
         WriteAll(result, ReadAll(path));
         return failed;
     });
     if (status == kSkipped)
         GTEST_SKIP() << "no mount namespace here";
     ASSERT_EQ(status, 0);
-    const std::string continued = ReadAll(result);
-    const size_t fragments = BoxEnd(old_bytes, "moov"), index = old_bytes.rfind("mfra") - 4;
-    EXPECT_EQ(continued.substr(fragments, index - fragments), old_bytes.substr(fragments, index - fragments));
+    const size_t from = old_bytes.find("moof") - 4, length = old_bytes.rfind("mfra") - 4 - from;
+    EXPECT_EQ(ReadAll(result).substr(from, length), old_bytes.substr(from, length));
     const auto new_frames = FrameMd5s(H264Path(50));
-    EXPECT_EQ(FrameMd5s(result), Joined(Joined(FrameMd5s(old_path), new_frames), new_frames));
+    EXPECT_EQ(FrameMd5s(result), Joined(FrameMd5s(old_path), new_frames, new_frames));
     EXPECT_EQ(DecodeErrors(result), "");
     EXPECT_EQ(Probe(result, "codec_name", "a:0"), "aac");
 }
@@ -248,10 +201,7 @@ TEST(Continuation, AFragmentedRecordingIsContinuedInPlaceWhereNoCopyFits)
 int RefuseAfter(void *opaque, uint8_t *, int size)
 {
     int &left = *static_cast<int *>(opaque);
-    if (left < size)
-        return -5;  // AVERROR(EIO)
-    left -= size;
-    return size;
+    return left < size ? -5 /* AVERROR(EIO) */ : (left -= size, size);
 }
 
 // RLIMIT_FSIZE stands in for a full disk (writes past it fail with EFBIG): what
@@ -263,20 +213,19 @@ TEST(OutputFailure, ARefusingCallbackOrAFullDiskStopsTheRecordingAndCloseSaysSo)
         SCOPED_TRACE(type);
         TempDir dir;
         const std::string path = dir.Path("cam.mp4");
-        EXPECT_EQ(InChild([&] {
-                      signal(SIGXFSZ, SIG_IGN);
-                      const rlimit limit = {300000, 300000};
-                      if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                          return kSkipped;
-                      int left = 200000;
-                      recmux_writer *writer = type < 0 ? recmux_writer_open_and_set_callback(&left, RefuseAfter)
-                                                       : recmux_writer_open(path.c_str());
-                      recmux_writer_set_file_type(writer, type > 0);
-                      const Outcome outcome = RecordTenSeconds(writer);
-                      const bool stopped_midway = outcome.accepted > 10 && outcome.accepted < 200;
-                      return type >= 0 || stopped_midway ? Told(outcome, RECMUX_MSG_OUTPUT_WRITE) : 2;
-                  }),
-                  0);
+        const int status = InChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit = {300000, 300000};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return kSkipped;
+            int left = 200000;
+            recmux_writer *writer = type < 0 ? recmux_writer_open_and_set_callback(&left, RefuseAfter)
+                                             : recmux_writer_open(path.c_str());
+            const Outcome outcome = Record(writer, type > 0);
+            const bool stopped_midway = outcome.accepted > 10 && outcome.accepted < 200;
+            return (type >= 0 || stopped_midway) && outcome.Told(RECMUX_MSG_OUTPUT_WRITE) ? 0 : 2;
+        });
+        EXPECT_EQ(status, 0);
         EXPECT_FALSE(Exists(path + ".tmp"));
         // Written in fragments, what reached the disk reads back, plain or fragmented.
         const int frames = Exists(path) ? std::stoi(Probe(path, "nb_read_frames")) : 0;
@@ -291,8 +240,7 @@ TEST(OutputFailure, AFolderThatMayNotBeWrittenFailsTheOpen)
     chmod(folder.c_str(), 0755);
     const int result = InChild([&] {
         // Root writes anywhere: the child becomes nobody.
-        const bool root = geteuid() == 0;
-        if (root ? setgid(65534) != 0 || setuid(65534) != 0 : chmod(folder.c_str(), 0555) != 0)
+        if (geteuid() == 0 ? setgid(65534) != 0 || setuid(65534) != 0 : chmod(folder.c_str(), 0555) != 0)
             return kSkipped;
         return recmux_writer_open(path.c_str()) == nullptr ? 0 : 2;
     });
@@ -310,9 +258,8 @@ TEST(OutputFailure, AFinalFilePutThereWhileRecordingIsKeptAndSoIsTheRecording)
     const std::string path = dir.Path("cam.mp4");
     recmux_writer *writer = recmux_writer_open(path.c_str());
     WriteAll(path, "not an mp4");
-    const Outcome outcome = RecordTenSeconds(writer);
+    const Outcome outcome = Record(writer);
     EXPECT_EQ(outcome.messages, std::vector<int>{RECMUX_MSG_OUTPUT_NAME_TAKEN});
-    EXPECT_EQ(outcome.accepted, 250u);
     EXPECT_EQ(outcome.closed, 1);
     EXPECT_EQ(ReadAll(path), "not an mp4");
     EXPECT_FALSE(Exists(path + ".tmp"));
@@ -327,9 +274,7 @@ TEST(FileSafety, ASecondRecorderOnALiveNameIsRefusedAndTouchesNothing)
         SCOPED_TRACE(fragmented);
         TempDir dir;
         const std::string path = dir.Path("cam.mp4");
-        recmux_writer *first = recmux_writer_open(path.c_str());
-        recmux_writer_set_file_type(first, fragmented);
-        const Outcome outcome = RecordTenSeconds(first, [&](size_t i) {
+        const Outcome outcome = Record(recmux_writer_open(path.c_str()), fragmented, [&](size_t i) {
             if (i == 100) {
                 EXPECT_EQ(recmux_writer_open(path.c_str()), nullptr);
                 EXPECT_EQ(InChild([&] { return recmux_writer_open(path.c_str()) ? 1 : 0; }), 0);
@@ -338,9 +283,7 @@ TEST(FileSafety, ASecondRecorderOnALiveNameIsRefusedAndTouchesNothing)
         EXPECT_EQ(outcome.closed, 0);
         EXPECT_EQ(FrameMd5s(path), FrameMd5s(H264Path(250)));
         // Once closed, the name is free again: the next recorder continues it.
-        recmux_writer *next = recmux_writer_open(path.c_str());
-        EXPECT_NE(next, nullptr);
-        recmux_writer_close(&next);
+        EXPECT_EQ(RecordFile(path, H264(50), fragmented), 0);
     }
 }
 
@@ -348,26 +291,20 @@ TEST(FileSafety, ASecondRecorderOnALiveNameIsRefusedAndTouchesNothing)
 // a file of someone else's put there.
 TEST(FileSafety, WhatTakesTheWorkingNameIsNeverFollowedNorPublished)
 {
-    const struct {
-        size_t at;
-        bool link;  // else a file of someone else's moved over it
-    } cases[] = {{0, true}, {30, true}, {30, false}};
+    const struct { size_t at; bool link; } cases[] = {{0, true}, {30, true}, {30, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.at);
         TempDir dir;
         const std::string victim = dir.Path("victim"), path = dir.Path("cam.mp4");
         WriteAll(victim, "precious");
-        const Outcome outcome = RecordTenSeconds(recmux_writer_open(path.c_str()), [&](size_t frame) {
-            if (frame != c.at)
-                return;
-            std::filesystem::remove(path + ".tmp");
-            if (c.link)
-                std::filesystem::create_symlink(victim, path + ".tmp");
-            else
-                std::filesystem::copy_file(victim, path + ".tmp");
+        WriteAll(dir.Path("copy"), "precious");
+        std::filesystem::create_symlink(victim, dir.Path("link"));
+        const Outcome outcome = Record(recmux_writer_open(path.c_str()), 0, [&](size_t frame) {
+            if (frame == c.at)
+                std::filesystem::rename(dir.Path(c.link ? "link" : "copy"), path + ".tmp");
         });
         // Told at the next frame: nothing written after it could be published.
-        EXPECT_EQ(Told(outcome, RECMUX_MSG_OUTPUT_WRITE), 0);
+        EXPECT_TRUE(outcome.Told(RECMUX_MSG_OUTPUT_WRITE));
         EXPECT_EQ(outcome.accepted, c.at + 1);
         EXPECT_FALSE(Exists(path));
         EXPECT_EQ(std::filesystem::is_symlink(path + ".tmp"), c.link);
