@@ -2,7 +2,6 @@
 // the packets handed to the recorder.
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 #include <recmux/recmux_writer.h>
 
@@ -201,15 +200,8 @@ void AudioTrack::Flush()
 void AudioTrack::ContinueAt(int64_t video_end, AVRational time_base)
 {
     nextSample_ = static_cast<int64_t>(writtenSamples_) + pendingSamples_ + BufferedSamples();
-    if (!fifo_ || !encoder_)
-        return;
-    static const int16_t kSilence[1024] = {};
-    const int64_t end = av_rescale_q(video_end, time_base, encoder_->time_base);
-    while (nextSample_ < end) {
-        const int chunk = static_cast<int>(std::min<int64_t>(end - nextSample_, 1024));
-        if (!AppendToFifo(reinterpret_cast<const uint8_t *>(kSilence), chunk))
-            return;
-    }
+    if (fifo_ && encoder_)
+        AppendSilence(av_rescale_q(video_end, time_base, encoder_->time_base) - nextSample_);
 }
 
 void AudioTrack::ResumeAt(int64_t samples)

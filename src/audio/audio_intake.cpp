@@ -113,7 +113,7 @@ bool AudioTrack::WritePcmToFifo(const uint8_t *pcm, int32_t bytes)
         return false;
     soundArrived_ = true;
     const int64_t silence = placement_.SilenceBefore(NextSampleTime());
-    if (silence > 0 && !AppendSilence(silence))
+    if (silence > 0 && !AppendSilence(silence * encoder_->sample_rate / 1000000))
         return false;
     const int trimmed = placement_.Trim(bytes / 2, sampleRate_);
     pcm += trimmed * 2;
@@ -181,11 +181,10 @@ bool AudioTrack::AppendToFifo(const uint8_t *pcm, int samples)
     return true;
 }
 
-bool AudioTrack::AppendSilence(int64_t microseconds)
+bool AudioTrack::AppendSilence(int64_t samples)
 {
     static const int16_t kSilence[1024] = {};
     constexpr int kChunk = static_cast<int>(sizeof kSilence / sizeof kSilence[0]);
-    int64_t samples = microseconds * encoder_->sample_rate / 1000000;
     for (; samples > 0; samples -= kChunk) {
         const int chunk = static_cast<int>(std::min<int64_t>(samples, kChunk));
         if (!AppendToFifo(reinterpret_cast<const uint8_t *>(kSilence), chunk))

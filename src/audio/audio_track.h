@@ -82,7 +82,7 @@ private:
     bool WritePcmToFifo(const uint8_t *pcm, int32_t bytes);
     bool ConvertRate(const uint8_t *pcm, int samples);
     bool AppendToFifo(const uint8_t *pcm, int samples);
-    bool AppendSilence(int64_t microseconds);
+    bool AppendSilence(int64_t samples);
     int64_t NextSampleTime() const;
     bool EncodeSamples(int samples);
     bool WriteEncoded(const AVPacket &packet);

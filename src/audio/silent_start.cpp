@@ -1,8 +1,6 @@
 // Until the caller's first sound comes, a fragmented recording's audio track
 // carries silence: a browser plays a fragmented stream only as far as every
 // track reaches, and the muxer writes no moov before every track has a sample.
-#include <vector>
-
 #include "audio/audio_track.h"
 
 namespace recmux {
@@ -22,11 +20,9 @@ void AudioTrack::FillSilenceUntilSound(int64_t video_end, AVRational time_base)
     if (n <= 0 || due_end <= 0)
         return;
     const int64_t due = av_rescale_q(due_end, time_base, encoder_->time_base);
-    const std::vector<uint8_t> silence(static_cast<size_t>(n) * 2, 0);
-    while (nextSample_ + n <= due) {
-        if (!AppendToFifo(silence.data(), n))
-            return;
-    }
+    // Whole encoder frames only.
+    if (due >= nextSample_ + n)
+        AppendSilence((due - nextSample_) / n * n);
 }
 
 }  // namespace recmux

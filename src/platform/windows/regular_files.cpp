@@ -148,18 +148,6 @@ std::optional<FileIdentity> IdentityOf(const char *path)
     return identity;
 }
 
-UniqueFd OpenRegular(const char *path)
-{
-    const HANDLE file = OpenByName(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    if (!IsRegular(file)) {
-        CloseHandle(file);
-        return {};
-    }
-    return UniqueFd(DescriptorOf(file, _O_RDONLY), path);
-}
-
 UniqueFd OpenToRead(const char *path)
 {
     const HANDLE file = OpenByName(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
@@ -168,6 +156,14 @@ UniqueFd OpenToRead(const char *path)
         return {};
     }
     return UniqueFd(DescriptorOf(file, _O_RDONLY), path);
+}
+
+UniqueFd OpenRegular(const char *path)
+{
+    UniqueFd file = OpenToRead(path);
+    if (file && !IsRegular(reinterpret_cast<HANDLE>(_get_osfhandle(file.Get()))))
+        return {};
+    return file;
 }
 
 long ReadSome(int fd, uint8_t *data, size_t size)
