@@ -59,7 +59,7 @@ const Input &Data()
 {
     static const Input input = [] {
         Input in;
-        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, kFps, kFps * kSeconds);
+        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, AVRational{kFps, 1}, kFps * kSeconds);
         for (recmux_tool::AccessUnit unit; source && source->Next(unit);)
             in.video.push_back(unit);
         in.speech = Speech();

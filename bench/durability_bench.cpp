@@ -41,7 +41,7 @@ const std::vector<recmux_tool::AccessUnit> &Gop()
 {
     static const std::vector<recmux_tool::AccessUnit> gop = [] {
         std::vector<recmux_tool::AccessUnit> made;
-        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, kFps, kFps);
+        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, AVRational{kFps, 1}, kFps);
         for (recmux_tool::AccessUnit unit; source && source->Next(unit);) {
             const size_t target = unit.key ? 100000 : 16000;
             unit.bytes.insert(unit.bytes.end(), {0, 0, 0, 1, 0x0C});

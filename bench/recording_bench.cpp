@@ -25,7 +25,7 @@ const std::vector<recmux_tool::AccessUnit> &Units()
     // A thousand distinct frames, repeated: the content does not matter to a muxer.
     static const std::vector<recmux_tool::AccessUnit> units = [] {
         std::vector<recmux_tool::AccessUnit> made;
-        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, kFps, 1000);
+        auto source = recmux_tool::OpenTestPattern(recmux_tool::VideoCodec::H264, AVRational{kFps, 1}, 1000);
         for (recmux_tool::AccessUnit unit; source && source->Next(unit);)
             made.push_back(unit);
         return made;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/audio_placement.h"
+#include "video/decode_times.h"
 #include "video/frame_timeline.h"
 
 namespace recmux {
@@ -43,6 +44,36 @@ TEST(FrameTimeline, OpensWithinASecondOfFramesWhateverTheTimestamps)
             timeline.Learn(kStart + n * step);
         EXPECT_EQ(n, frames) << step;
     }
+}
+
+// B-frames, a camera whose clock goes back mid-stream, and a stream that
+// reorders deeper than it said: every frame leaves, in decode order, decoded
+// before it is shown and after the one before.
+TEST(DecodeTimes, DecodeTimesGrowAndNeverPassPresentationTimes)
+{
+    const int shown[] = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8};
+    std::vector<uint64_t> pts;
+    for (uint64_t base : {kStart, uint64_t{1000}})
+        for (int place : shown)
+            pts.push_back(base + place * 40000);
+    pts.insert(pts.end(), {2000000, 1500000, 1540000, 1580000, 1620000, 1660000});  // four deep
+    FrameTimeline timeline;
+    DecodeTimes times;
+    times.SetDepth(2);
+    std::vector<uint64_t> out;
+    int64_t last_dts = INT64_MIN;
+    for (size_t i = 0; i <= pts.size(); i++) {
+        if (i < pts.size())
+            times.Push(timeline, AVFrameInfo{0, pts[i], {}});
+        for (TimedFrame frame; times.Next(timeline, frame, i == pts.size());) {
+            EXPECT_GT(frame.dts, last_dts);
+            EXPECT_LE(frame.dts, frame.pts);
+            last_dts = frame.dts;
+            out.push_back(frame.frame.pts);
+        }
+    }
+    EXPECT_EQ(out, pts);
+    EXPECT_EQ(times.Held(), 0u);
 }
 
 TEST(AudioPlacement, GapsBecomeSilenceOverlapsAreCutSilentTimestampsAreIgnored)

@@ -10,6 +10,8 @@
 #include "media_fixture.h"
 #include "platform/library_log.h"
 #include "test_files.h"
+#include "video/annexb.h"
+#include "video/reorder_depth.h"
 
 namespace recmux {
 namespace {
@@ -202,6 +204,33 @@ TEST(SpsParser, WrittenParameterSetsAsFfmpegReadsThem)
         EXPECT_EQ(PeerSize(sps), (std::vector<std::string>{std::to_string(c.fields.pic_width_in_mbs_minus1),
                                                            std::to_string(c.fields.pic_height_in_map_units_minus1)}));
     }
+}
+
+// How many frames a decoder holds back: what FFmpeg's decoder reads from real
+// encoders' parameter sets, and what the level allows where the VUI is silent.
+TEST(ReorderDepth, AsFfmpegReadsItOrAsTheLevelAllows)
+{
+    for (const char *encoder : {"libx264 -bf 0", "libx264 -bf 2", "libx264 -bf 3 -x264-params b-pyramid=none",
+                                "libx264 -profile:v baseline -pix_fmt yuv420p", "libx265 -x265-params log-level=error:bframes=0",
+                                "libx265 -x265-params log-level=error:bframes=4"}) {
+        const bool hevc = std::string(encoder).starts_with("libx265");
+        const AVCodecID codec = hevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+        const std::string path = test::Fixture(std::string(encoder) + (hevc ? ".hevc" : ".h264"),
+                                               std::string("-f lavfi -i testsrc=size=320x240 -frames:v 10 -c:v ") + encoder +
+                                                   (hevc ? " -f hevc" : " -f h264"));
+        const std::string stream = test::ReadAll(path);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(stream.data());
+        EXPECT_EQ(std::to_string(ReorderDepth(codec, LeadingParameterSets(codec, bytes, stream.size()))),
+                  test::Probe(path, "has_b_frames")) << encoder;
+    }
+    // High profile at level 3 without a VUI: 8100 macroblocks of pictures, at most 16.
+    for (const auto &[width_mbs, height_mbs, depth] : {std::array<uint32_t, 3>{20, 15, 16}, {40, 23, 8}}) {
+        const std::string sps = MakeSps({.profile_idc = 100, .pic_width_in_mbs_minus1 = width_mbs - 1,
+                                         .pic_height_in_map_units_minus1 = height_mbs - 1});
+        EXPECT_EQ(ReorderDepth(AV_CODEC_ID_H264, std::vector<uint8_t>(sps.begin(), sps.end())), depth);
+    }
+    EXPECT_EQ(ReorderDepth(AV_CODEC_ID_H264, {}), 16u);
+    EXPECT_EQ(ReorderDepth(AV_CODEC_ID_MPEG4, {}), 1u);
 }
 
 }  // namespace

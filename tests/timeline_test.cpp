@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,12 +24,42 @@ using namespace recmux::test;
 constexpr uint64_t kStart = 5000000000;
 constexpr uint64_t kAudioPacket = 20000;  // 160 A-law samples at 8 kHz
 
-// A small H.264 clip, cycled as a camera's stream.
-const Units &Clip()
+// Small clips, cycled as a camera's stream: H.264, and H.264, H.265 and MPEG-4
+// with B-frames.
+struct Clip {
+    std::string path;
+    Units units;
+    // For each frame in decode order, its place in presentation order.
+    std::vector<size_t> shown;
+};
+
+const Clip &Clips(int kind)
 {
-    static const Units units = SplitAccessUnits(
-        Fixture("clip.h264", "-f lavfi -i testsrc=size=64x64:rate=25 -frames:v 50 -c:v libx264 -bf 0 -g 25 -f h264"));
-    return units;
+    static const std::vector<Clip> clips = [] {
+        const std::string source = "-f lavfi -i testsrc=size=64x64:rate=25 -frames:v 50 -g 25 ";
+        std::vector<Clip> made;
+        for (const auto &[name, args] : {std::pair{"clip.h264", "-c:v libx264 -bf 0 -f h264"},
+                                         {"clip_bf.h264", "-c:v libx264 -bf 2 -f h264"},
+                                         {"clip_bf.hevc", "-c:v libx265 -x265-params log-level=error:bframes=3 -f hevc"},
+                                         {"clip_bf.m4v", "-c:v mpeg4 -bf 2 -f m4v"}}) {
+            Clip clip{Fixture(name, source + args), {}, {}};
+            clip.units = SplitAccessUnits(clip.path);
+            // The decoder shows frames in presentation order, each with its place in the file.
+            std::map<int64_t, size_t> by_offset;
+            int64_t offset = 0;
+            for (size_t i = 0; i < clip.units.size(); offset += clip.units[i++].bytes.size())
+                by_offset[offset] = i;
+            clip.shown.resize(clip.units.size());
+            size_t place = 0;
+            for (const std::string &pos : Lines("ffprobe -v error -show_entries frame=pkt_pos -of csv=p=0 '" + clip.path + "'")) {
+                if (!pos.empty())  // in the unit that holds it, whose start code may be longer
+                    clip.shown.at(std::prev(by_offset.upper_bound(std::stoll(pos)))->second) = place++;
+            }
+            made.push_back(std::move(clip));
+        }
+        return made;
+    }();
+    return clips.at(static_cast<size_t>(kind));
 }
 
 // What a camera sends: the timestamps of its video frames and voice packets,
@@ -37,6 +69,7 @@ struct Feed {
     std::vector<double> interval;
     std::vector<uint64_t> audio;
     bool steady = false;
+    int clip = 0;
 };
 
 // Deterministic noise in [0, 1).
@@ -52,6 +85,7 @@ double Noise(uint64_t n)
 struct Camera {
     double rate = 25, seconds = 20, later_rate = 0, change = 0, lost = 0, outage = -1, jitter_us = 0;
     bool ramp = false;  // the delay grows steadily over the first eight frames, then stays
+    int clip = 0;       // of Clips: 1 to 3 come in decode order, shown in another
     double clock = 1.0;  // how fast the timestamps run
     bool steady = true, untimed = false;
 };
@@ -60,6 +94,7 @@ Feed Make(const Camera &c)
 {
     Feed feed;
     feed.steady = c.steady;
+    feed.clip = c.clip;
     auto silent = [&](double t) { return c.outage >= 0 && t >= c.outage && t < c.outage + 10; };
     auto stamp = [&](double t, uint64_t n) {
         const double jitter = c.jitter_us * (c.ramp ? std::min(n, uint64_t{8}) / 4.0 - 1 : 2 * Noise(n) - 1);
@@ -87,17 +122,20 @@ Feed Make(const Camera &c)
 bool Record(recmux_writer *writer, int file_type, const Feed &feed, size_t late_audio = 0,
             const std::function<void(size_t)> &after_frame = [](size_t) {})
 {
-    const Units &clip = Clip();
+    const Clip &clip = Clips(feed.clip);
+    const size_t n = clip.units.size();
     bool ok = writer && recmux_writer_set_file_type(writer, file_type) == 0;
     const std::vector<uint8_t> alaw(160, 0xd5);
     size_t a = 0;
     for (size_t v = 0; v < feed.video.size(); v++) {
         if (v == late_audio)
             ok &= recmux_writer_init_audio(writer, RECMUX_AUDIO_G711_ALAW, 1, 8000, 16) == 0;
-        const bool untimed = feed.video[v] == 0;
-        for (; a < feed.audio.size() && (untimed ? a < v * 2 : feed.audio[a] <= feed.video[v]); a++)
+        // A frame's timestamp is when it is shown.
+        const uint64_t pts = feed.video[v / n * n + clip.shown[v % n]];
+        const bool untimed = pts == 0;
+        for (; a < feed.audio.size() && (untimed ? a < v * 2 : feed.audio[a] <= pts); a++)
             ok &= recmux_writer_write_audio(writer, alaw.data(), 160, feed.audio[a]) == 0;
-        ok &= WriteUnits(writer, {clip[v % clip.size()]}, feed.video[v]) == 1;
+        ok &= WriteUnits(writer, {clip.units[v % n]}, pts) == 1;
         after_frame(v);
     }
     for (; a < feed.audio.size(); a++)
@@ -120,6 +158,7 @@ void ExpectCameraTime(const Feed &feed, const std::string &path)
     std::vector<int64_t> ticks;
     for (const std::string &pts : Packets(path, "v", "pts"))
         ticks.push_back(std::stoll(pts));
+    std::sort(ticks.begin(), ticks.end());
     ASSERT_EQ(ticks.size(), feed.video.size());
     const double time_base = 1.0 / std::stod(video[0].substr(video[0].find('/') + 1));
     const bool untimed = feed.video[0] == 0;
@@ -168,11 +207,15 @@ const Case kCases[] = {
     {"1.5 ms jitter", {.jitter_us = 1500}, 25},
     {"1.5 ms delay growing", {.jitter_us = 1500, .ramp = true}, 25},
     {"no timestamps", {.untimed = true}},
+    {"B-frames, 1.5 ms jitter", {.jitter_us = 1500, .clip = 1}, 25},
+    {"H.265 B-frames", {.clip = 2}, 25},
+    {"MPEG-4 B-VOPs", {.clip = 3}, 25},
 };
 
 TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
 {
-    ASSERT_FALSE(Clip().empty());
+    for (int kind : {0, 1, 2, 3})
+        ASSERT_EQ(Clips(kind).units.size(), 50u);
     TempDir dir;
     int recording = 0;
     for (const Case &c : kCases) {
@@ -190,6 +233,12 @@ TEST(Timeline, EveryFrameAndTheSoundStayWhereTheCameraPutThem)
             ExpectCameraTime(feed, mp4);
             EXPECT_NEAR(c.fps > 0 ? ReadFps(mp4) : 0, c.fps, 0.01);
             EXPECT_EQ(DecodeErrors(mp4), "");
+            if (c.camera.clip > 0) {  // the pictures of the clip, in their order
+                const std::vector<std::string> clip = FrameMd5s(Clips(c.camera.clip).path), got = FrameMd5s(mp4);
+                ASSERT_EQ(got.size(), feed.video.size());
+                for (size_t i = 0; i < got.size(); i++)
+                    ASSERT_EQ(got[i], clip[i % clip.size()]) << "picture " << i;
+            }
             // FFmpeg states the camera's rate from the first frame on.
             std::istringstream rates(c.fps > 0 ? Probe(mp4, "r_frame_rate,avg_frame_rate") : "");
             for (std::string rate; std::getline(rates, rate, ',');)

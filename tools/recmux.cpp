@@ -50,7 +50,8 @@ constexpr const char *kRecordUsage =
     "              holds a recording already, the new frames follow its own\n"
     "  --overwrite  record afresh: an existing OUT.mp4 is replaced once the new recording is\n"
     "              complete, and stays if it fails\n"
-    "  --fps       frame rate the timestamps are made for (default 25; not for a capture)\n"
+    "  --fps       frame rate the timestamps are made for: 25, 12.5, 30000/1001 (default\n"
+    "              25; not for a capture)\n"
     "  --codec     codec of an Annex B input (default: from its extension) or of the pattern\n"
     "  --seconds   length of the test pattern (default 10)\n"
     "  --callback  write through the recorder's write callback (always fragmented, always afresh)\n"
@@ -114,6 +115,25 @@ bool ParseNumber(const char *text, double low, double high, double &value)
     return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
 }
 
+// A whole or decimal number, or a fraction of two whole ones (30000/1001).
+bool ParseRate(const char *text, AVRational &rate)
+{
+    const char *slash = std::strchr(text, '/');
+    double value = 0, num = 0, den = 0;
+    if (!slash) {
+        if (!ParseNumber(text, 1, 1000, value))
+            return false;
+        rate = av_d2q(value, 1001);
+    } else {
+        const std::string numerator(text, slash);
+        if (!ParseNumber(numerator.c_str(), 1, 1e6, num) || !ParseNumber(slash + 1, 1, 1e6, den) ||
+            num != std::floor(num) || den != std::floor(den) || num / den < 1 || num / den > 1000)
+            return false;
+        rate = AVRational{static_cast<int>(num), static_cast<int>(den)};
+    }
+    return true;
+}
+
 // An input that is not an Annex B stream by its name or by --codec is read as a container.
 bool IsCapture(const Arguments &args)
 {
@@ -158,9 +178,8 @@ std::string Parse(int argc, char **argv, Arguments &args)
         } else if (flag == "-o") {
             args.record.output = value;
         } else if (flag == "--fps") {
-            if (!ParseNumber(value, 1, 1000, number) || number != std::floor(number))
-                return "--fps takes a whole number from 1 to 1000";
-            args.record.fps = static_cast<int>(number);
+            if (!ParseRate(value, args.record.fps))
+                return "--fps takes a rate from 1 to 1000: 25, 12.5 or 30000/1001";
             args.fps_given = true;
         } else if (flag == "--seconds") {
             if (!ParseNumber(value, 0.001, 3600, number))
@@ -215,10 +234,10 @@ std::unique_ptr<recmux_tool::FrameSource> OpenSource(const Arguments &args)
     if (!args.input.empty())
         return recmux_tool::OpenAnnexBFile(
             args.input, args.codec.value_or(*recmux_tool::CodecFromExtension(args.input)));
-    const int frames = static_cast<int>(std::lround(args.seconds * args.record.fps));
+    const int frames = static_cast<int>(std::lround(args.seconds * av_q2d(args.record.fps)));
     const VideoCodec codec = args.codec.value_or(VideoCodec::H264);
-    std::printf("test pattern: %dx%d, %d frames at %d fps, %s\n", recmux_tool::kPatternWidth,
-                recmux_tool::kPatternHeight, frames, args.record.fps,
+    std::printf("test pattern: %dx%d, %d frames at %g fps, %s\n", recmux_tool::kPatternWidth,
+                recmux_tool::kPatternHeight, frames, av_q2d(args.record.fps),
                 codec == VideoCodec::H264 ? "libx264" : "libx265");
     return recmux_tool::OpenTestPattern(codec, args.record.fps, std::max(frames, 1));
 }

@@ -186,9 +186,10 @@ private:
     bool pending_ = false;
 };
 
-uint64_t VideoPts(uint64_t frame, int fps)
+uint64_t VideoPts(uint64_t frame, AVRational fps)
 {
-    return kFirstPts + frame * 1'000'000 / static_cast<uint64_t>(fps);
+    return kFirstPts + static_cast<uint64_t>(av_rescale_q(static_cast<int64_t>(frame), av_inv_q(fps),
+                                                          AVRational{1, 1000000}));
 }
 
 void CountAccepted(const AccessUnit &unit, Counts &counts)
@@ -208,7 +209,7 @@ Counts Feed(const Recorder &recorder, FrameSource &source, AudioSource *audio,
             const RecordOptions &options)
 {
     recmux_writer *writer = recorder.Writer();
-    const int fps = options.fps;
+    const AVRational fps = options.fps;
     Counts counts;
     AudioFeed audio_feed(writer, audio, options.audio_start_us);
     Progress progress("recording");
@@ -222,7 +223,7 @@ Counts Feed(const Recorder &recorder, FrameSource &source, AudioSource *audio,
                                       static_cast<uint32_t>(unit.bytes.size()), pts,
                                       unit.key ? 1 : 0) == 0)
             CountAccepted(unit, counts);
-        next_pts = std::max(next_pts, pts + 1'000'000 / static_cast<uint64_t>(fps));
+        next_pts = std::max(next_pts, pts + VideoPts(1, fps) - VideoPts(0, fps));
         progress.Show(source.Fraction(),
                       std::to_string(counts.passed) + " frames (Ctrl-C finishes)");
     }

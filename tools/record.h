@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <string>
 
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
 #include "audio_source.h"
 #include "frame_source.h"
 #include "record_output.h"
@@ -13,7 +17,7 @@ namespace recmux_tool {
 struct RecordOptions {
     std::string input = "the test pattern";  // named in what is said about it
     std::string output = "recmux-demo.mp4";
-    int fps = 25;
+    AVRational fps{25, 1};
     bool fragmented = false;
     bool callback = false;        // through the write callback into the output file
     bool overwrite = false;       // a new recording in place of the one there

@@ -60,6 +60,8 @@ tone() {
 check default h264 250 25/1 && plain default && tone default 8000 1000
 check pattern_h265 hevc 100 25/1 --codec h265 --fragmented --seconds 4 && fragmented pattern_h265
 check no_audio h264 120 30/1 --no-audio --fps 30 --seconds 4 && silent no_audio
+check half_rate h264 50 25/2 --no-audio --fps 12.5 --seconds 4
+check ntsc h264 120 30000/1001 --no-audio --fps 30000/1001 --seconds 4
 check long h264 600 25/1 --seconds 24 && tone long 8000 1000
 check callback h264 100 25/1 --callback --seconds 4 && fragmented callback && tone callback 8000 1000
 "$tool" record --seconds 1 >/dev/null 2>&1 && [ -s recmux-demo.mp4 ] || fail "without -o: no recmux-demo.mp4"
@@ -100,6 +102,19 @@ check capture_ts h264 100 25/1 -i cap.ts && silent capture_ts &&
     { grep -q "^taken from the capture's clock: 1[01]\.[0-9]* s to" capture_ts.log &&
         grep -q "^recmux: cap.ts: warning: its sound (aac, mono) is not mono G.711" capture_ts.log ||
         fail "capture_ts: not its own times, or no warning for its AAC"; }
+# B-frames: kept in decode order, shown in the capture's order and time, a second
+# session copied behind the first.
+bframes=("${pattern[@]}" -f lavfi -i "$(sine 1000 8000)" -t 4 -pix_fmt yuv420p -g 25 -c:a pcm_alaw)
+ffmpeg "${bframes[@]}" -c:v libx264 -bf 2 bframes.mkv &&
+    ffmpeg "${bframes[@]}" -c:v libx265 -x265-params log-level=error:bframes=3 bframes.mov ||
+    fail "the ffmpeg CLI made no captures with B-frames"
+check bframes h264 100 25/1 -i bframes.mkv && same_pictures bframes.mkv bframes && tone bframes 8000 1000 &&
+    { grep -q "^bframes.mp4: 4.0 s," bframes.log || fail "bframes: not 4.0 s"; }
+check bframes_hevc hevc 100 25/1 -i bframes.mov --fragmented && same_pictures bframes.mov bframes_hevc
+"$tool" record -i bframes.mov -o bframes_hevc.mp4 --fragmented 2>&1 | grep -q "now 8.0 s, 200 video frames" &&
+    [ -z "$(ffmpeg -v error -i bframes_hevc.mp4 -f null - 2>&1)" ] ||
+    fail "bframes_hevc: a second session is not 200 frames to 8.0 s that decode cleanly"
+
 # FFmpeg reads G.711 in MPEG-TS as nameless data: said, not dropped silently.
 ffmpeg "${capture[@]}" -c:v libx264 -c:a pcm_alaw alaw.ts &&
     "$tool" record -i alaw.ts -o alaw_ts.mp4 2>&1 >/dev/null | grep -q "^recmux: alaw.ts: warning: it holds data" ||

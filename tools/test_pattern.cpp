@@ -1,6 +1,8 @@
 #include "test_pattern.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 extern "C" {
@@ -74,14 +76,14 @@ private:
 
 // No global header: the encoder then repeats its parameter sets before every
 // key frame, as a camera does. Zero latency gives one packet per picture.
-bool ConfigureEncoder(AVCodecContext &encoder, VideoCodec codec, int fps)
+bool ConfigureEncoder(AVCodecContext &encoder, VideoCodec codec, AVRational fps)
 {
     encoder.width = kPatternWidth;
     encoder.height = kPatternHeight;
     encoder.pix_fmt = AV_PIX_FMT_YUV420P;
-    encoder.time_base = AVRational{1, fps};
-    encoder.framerate = AVRational{fps, 1};
-    encoder.gop_size = fps;
+    encoder.time_base = av_inv_q(fps);
+    encoder.framerate = fps;
+    encoder.gop_size = std::max(1, static_cast<int>(std::lround(av_q2d(fps))));
     encoder.max_b_frames = 0;
     // Closed GOPs, and the encoders' own chatter down to warnings.
     const bool h264 = codec == VideoCodec::H264;
@@ -93,7 +95,7 @@ bool ConfigureEncoder(AVCodecContext &encoder, VideoCodec codec, int fps)
 
 }  // namespace
 
-std::unique_ptr<FrameSource> OpenTestPattern(VideoCodec codec, int fps, int frames)
+std::unique_ptr<FrameSource> OpenTestPattern(VideoCodec codec, AVRational fps, int frames)
 {
     const char *name = codec == VideoCodec::H264 ? "libx264" : "libx265";
     const AVCodec *encoder_codec = avcodec_find_encoder_by_name(name);

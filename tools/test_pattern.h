@@ -4,6 +4,10 @@
 
 #include <memory>
 
+extern "C" {
+#include <libavutil/rational.h>
+}
+
 #include "frame_source.h"
 
 namespace recmux_tool {
@@ -12,6 +16,6 @@ constexpr int kPatternWidth = 640;
 constexpr int kPatternHeight = 360;
 
 // Null (after saying why on stderr) when the encoder cannot be opened.
-std::unique_ptr<FrameSource> OpenTestPattern(VideoCodec codec, int fps, int frames);
+std::unique_ptr<FrameSource> OpenTestPattern(VideoCodec codec, AVRational fps, int frames);
 
 }  // namespace recmux_tool

@@ -263,8 +263,12 @@ void CMP4Reader::Describe(int32_t &size, int32_t &mediaType, int32_t &keyFlag)
     const AVRational time_base = heldType_ == AVMEDIA_TYPE_VIDEO
                                      ? VideoStream().time_base
                                      : input_->streams[packet_->stream_index]->time_base;
-    const int64_t time = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
-    packetTime_ = time == AV_NOPTS_VALUE ? 0 : av_rescale_q(time, time_base, AV_TIME_BASE_Q);
+    // A frame's time is when it is shown; only B-frames are decoded earlier.
+    const int64_t shown = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+    const int64_t decoded = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : shown;
+    packetTime_ = shown == AV_NOPTS_VALUE ? 0 : av_rescale_q(shown, time_base, AV_TIME_BASE_Q);
+    packetDecodeTime_ =
+        decoded == AV_NOPTS_VALUE ? 0 : av_rescale_q(decoded, time_base, AV_TIME_BASE_Q);
     packetDuration_ = av_rescale_q(packet_->duration, time_base, AV_TIME_BASE_Q);
 }
 

@@ -48,6 +48,7 @@ public:
                         int32_t &keyFlag);
     // Decode time and duration of the packet ReadNext last described, in microseconds.
     int64_t PacketTime() const { return packetTime_; }
+    int64_t PacketDecodeTime() const { return packetDecodeTime_; }
     int64_t PacketDuration() const { return packetDuration_; }
 
 private:
@@ -72,6 +73,7 @@ private:
     bool draining_ = false;  // the filter may have more output for what it was sent
     bool flushed_ = false;   // the input has ended and the filter was told so
     int64_t packetTime_ = 0;
+    int64_t packetDecodeTime_ = 0;
     int64_t packetDuration_ = 0;
 };
 

@@ -79,9 +79,15 @@ private:
     // interleaved_writer.cpp
     int64_t VideoEndTicks() const;
     bool WriteInterleaved();
-    bool WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey);
-    bool WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t ticks, uint64_t pts,
-                            int32_t isKey);
+    bool WriteVideoPacket(const TimedFrame &frame);
+    // A video packet's times, in the timeline's ticks.
+    struct PacketTimes {
+        int64_t pts;
+        int64_t dts;
+        int64_t duration;
+    };
+    bool WriteVideoPacketAt(const uint8_t *data, int32_t size, const PacketTimes &times,
+                            uint64_t pts, int32_t isKey);
     bool WriteAudioPacket(AVPacket &packet, AVRational time_base) override;
     std::optional<int64_t> AudioFileTime(uint64_t pts) const override;
     void DrainVideoQueue();
@@ -135,8 +141,14 @@ private:
     // Continued in place, the working file holds the recording only once a plain copy is made.
     bool workingHoldsRecording_ = true;
 
-    // The file time of the last video packet, in the timeline's ticks.
+    // In the timeline's ticks: the decode time of the last video packet, and
+    // the latest presentation time of any (-1: none yet).
+    std::optional<int64_t> lastVideoDts_;
+    // How long the track's first frame was decoded before it is shown.
+    std::optional<int64_t> videoLead_;
     int64_t lastVideoTicks_ = -1;
+    // Closing: frames held for their presentation order are let go.
+    bool draining_ = false;
     uint64_t videoFrameCount_ = 0;
     uint64_t beginPts_ = 0;
     uint64_t endPts_ = 0;

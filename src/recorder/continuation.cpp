@@ -1,5 +1,6 @@
 // Continuing an existing recording: the old file is copied, packet by packet,
 // to the front of the new working file, and the caller's frames follow it.
+#include <algorithm>
 #include <new>
 
 #include "platform/ffmpeg_names.h"
@@ -151,6 +152,10 @@ bool CMP4Writer::ResumeInPlace()
 {
     if (!audio_.Encoder() || audio_.Encoder()->sample_rate != audio_.SampleRate())
         return false;
+    // New frames decoded ahead of the first one shown (B-frames) are decoded
+    // from the old picture's end on, a tick apart.
+    lastVideoDts_ = resumeVideoTicks_ - 1;
+    videoLead_ = 0;
     video_.Timeline().StartAt(resumeVideoTicks_);
     audio_.ResumeAt(resumeAudioSamples_);
     audio_.ContinueAt(resumeVideoTicks_, FrameTimeline::kTimeBase);
@@ -161,19 +166,27 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
 {
     // An old recording is never replaced by a part of itself: a packet that
     // cannot be had whole fails the continuation.
-    // The old frames keep their own times; the new ones follow where they end.
-    int64_t end_ticks = 0;
+    // The old frames keep their own times; the new ones follow where they end:
+    // where the last one decoded ends or the latest one shown, whichever is
+    // later (FFmpeg reads the last duration of a fragmented file short).
+    int64_t end_ticks = 0, latest_shown = INT64_MIN;
     const bool copied =
         ReadPackets(final_path, [&](const uint8_t *data, int32_t size, int32_t media_type,
                                     int32_t key, const CMP4Reader &reader) {
-            const int64_t ticks = av_rescale_q(reader.PacketTime(), AV_TIME_BASE_Q,
-                                               FrameTimeline::kTimeBase);
+            const auto ticks = [](int64_t microseconds) {
+                return av_rescale_q(microseconds, AV_TIME_BASE_Q, FrameTimeline::kTimeBase);
+            };
+            const int64_t duration = ticks(reader.PacketDuration());
+            const PacketTimes times{
+                ticks(reader.PacketTime()), ticks(reader.PacketDecodeTime()),
+                duration > 0 ? duration : std::llround(video_.Timeline().StepTicks())};
             // Copied frames carry timestamp 0: the caller's clock starts with the new frames.
-            if (media_type == 0 && WriteVideoPacketAt(data, size, ticks, 0, key)) {
-                const int64_t duration = av_rescale_q(reader.PacketDuration(), AV_TIME_BASE_Q,
-                                                      FrameTimeline::kTimeBase);
-                end_ticks = lastVideoTicks_ +
-                            (duration > 0 ? duration : std::llround(video_.Timeline().StepTicks()));
+            if (media_type == 0 && WriteVideoPacketAt(data, size, times, 0, key)) {
+                end_ticks = std::max(end_ticks, *lastVideoDts_ + times.duration);
+                if (times.pts > latest_shown) {
+                    latest_shown = times.pts;
+                    end_ticks = std::max(end_ticks, times.pts + times.duration);
+                }
                 Notify(RECMUX_MSG_COPIED_VIDEO, static_cast<int32_t>(videoFrameCount_));
             } else if (media_type == 1 && audio_.WriteCopiedPacket(data, size, reader.PacketDuration())) {
                 Notify(RECMUX_MSG_COPIED_AUDIO, static_cast<int32_t>(audio_.WrittenSamples()));

@@ -14,7 +14,7 @@ constexpr uint32_t kAudioPacketsPerCall = 32;
 
 }  // namespace
 
-// Where the video has got to: the end of its last packet.
+// Where the video has got to: the end of the latest frame shown.
 int64_t CMP4Writer::VideoEndTicks() const
 {
     return lastVideoTicks_ < 0 ? 0
@@ -39,11 +39,10 @@ bool CMP4Writer::WriteInterleaved()
                 return written > 0;
             written++;
         }
-        AVFrameInfo frame;
-        if (!video_.Pop(frame))
+        TimedFrame frame;
+        if (!video_.Next(frame, draining_))
             break;
-        if (WriteVideoPacket(frame.data.data(), static_cast<int32_t>(frame.data.size()), frame.pts,
-                             frame.isKey))
+        if (WriteVideoPacket(frame))
             written++;
     }
     if (written > 0)
@@ -56,6 +55,7 @@ bool CMP4Writer::WriteInterleaved()
 // every pass before any video: after two idle passes the video goes alone.
 void CMP4Writer::DrainVideoQueue()
 {
+    draining_ = true;
     for (int idle = 0; headerWritten_ && video_.Queued() != 0 && idle < 3;) {
         const uint32_t before = video_.Queued();
         WriteInterleaved();
@@ -68,28 +68,36 @@ void CMP4Writer::DrainVideoQueue()
     video_.DropQueued();
 }
 
-bool CMP4Writer::WriteVideoPacket(const uint8_t *data, int32_t size, uint64_t pts, int32_t isKey)
+// The last frame decoded lasts until the latest one shown ends, so the track
+// ends with its picture; what the track's first frame was decoded ahead of
+// being shown is made good by the edit list already.
+bool CMP4Writer::WriteVideoPacket(const TimedFrame &timed)
 {
-    if (!videoStream_)
-        return false;
-    return WriteVideoPacketAt(data, size, video_.Timeline().Stamp(pts), pts, isKey);
+    const AVFrameInfo &frame = timed.frame;
+    int64_t duration = timed.duration;
+    if (timed.last)
+        duration = std::max(duration, timed.latestShown + duration - timed.dts - videoLead_.value_or(0));
+    return WriteVideoPacketAt(frame.data.data(), static_cast<int32_t>(frame.data.size()),
+                              {timed.pts, timed.dts, duration}, frame.pts, frame.isKey);
 }
 
-// pts is the caller's timestamp (0 for a copied frame); ticks its time in the file.
-bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t ticks, uint64_t pts,
-                                    int32_t isKey)
+// pts is the caller's timestamp (0 for a copied frame); times are in the file.
+bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, const PacketTimes &times,
+                                    uint64_t pts, int32_t isKey)
 {
     // A codec value outside the table gives no video stream: its frames are dropped.
     if (!videoStream_ || !videoPacket_ || outputFailed_)
         return false;
-    // Packets never go back or repeat, whatever the file being continued says.
-    const int64_t stamped = std::max(ticks, lastVideoTicks_ + 1);
+    // Decoding never goes back or repeats, whatever the file being continued
+    // says, and no frame is shown before it is decoded.
+    const int64_t dts = lastVideoDts_ ? std::max(times.dts, *lastVideoDts_ + 1) : times.dts;
+    const int64_t shown = std::max(times.pts, dts);
     AVPacket *packet = videoPacket_.get();
     packet->data = const_cast<uint8_t *>(data);
     packet->size = size;
-    packet->pts = stamped;
-    packet->dts = stamped;
-    packet->duration = std::max<int64_t>(1, std::llround(video_.Timeline().StepTicks()));
+    packet->pts = shown;
+    packet->dts = dts;
+    packet->duration = std::max<int64_t>(1, times.duration);
     packet->stream_index = videoStream_->index;
     packet->flags = isKey ? AV_PKT_FLAG_KEY : 0;
     av_packet_rescale_ts(packet, FrameTimeline::kTimeBase, videoStream_->time_base);
@@ -97,7 +105,10 @@ bool CMP4Writer::WriteVideoPacketAt(const uint8_t *data, int32_t size, int64_t t
     av_packet_unref(packet);
     if (!OutputTook(result))
         return false;
-    lastVideoTicks_ = stamped;
+    lastVideoDts_ = dts;
+    if (!videoLead_)
+        videoLead_ = shown - dts;
+    lastVideoTicks_ = std::max(lastVideoTicks_, shown);
     videoFrameCount_++;
     endPts_ = pts;
     return true;

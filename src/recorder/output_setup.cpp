@@ -170,7 +170,7 @@ bool CMP4Writer::DescribeVideo(AVCodecParameters *par, AVCodecID codec_id, int32
     par->level = description.level;
     par->format = description.format == AV_PIX_FMT_NONE ? AV_PIX_FMT_YUV420P : description.format;
     par->sample_aspect_ratio = AVRational{0, 1};
-    // Packets carry pts = dts: the file announces no reordering.
+    // Reordering shows in the packet times alone (ctts).
     par->video_delay = 0;
     // Apple's players take only hvc1; the parameter sets are in the sample entry.
     if (codec_id == AV_CODEC_ID_HEVC)

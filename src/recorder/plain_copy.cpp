@@ -31,6 +31,18 @@ int64_t SoundLeft(const AVStream &stream, const AVPacket &last, int64_t sound_en
     return left > 0 ? left : INT64_MAX;
 }
 
+// How long the last packet decoded lasts for the latest one shown to last
+// step, less what the edit list makes good of the first's lead.
+int64_t ShownLeft(const AVPacket &last, int64_t latest, int64_t lead, int64_t step)
+{
+    int64_t left = 0;
+    if (latest == INT64_MIN || lead == INT64_MIN || last.dts == AV_NOPTS_VALUE ||
+        __builtin_sub_overflow(latest, last.dts, &left) || __builtin_add_overflow(left, step, &left) ||
+        __builtin_sub_overflow(left, lead, &left))
+        return step;
+    return std::max(step, left);
+}
+
 bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket &packet)
 {
     const int index = packet.stream_index;
@@ -43,11 +55,13 @@ bool WriteCopied(const AVFormatContext &input, AVFormatContext &output, AVPacket
 // picture off the caller's clock. FFmpeg reads a fragment's sample durations
 // wrong, so each packet is held until the next of its stream tells its duration;
 // the last lasts as long as the one before, but the sound's last frame only up
-// to where the sound ends: it carries only the samples that were left.
+// to where the sound ends: it carries only the samples that were left. The
+// last frame decoded lasts until the latest one shown ends (B-frames).
 bool CopyPackets(AVFormatContext &input, AVFormatContext &output, int64_t sound_end)
 {
     std::vector<PacketPtr> held(input.nb_streams);
     std::vector<int64_t> steps(input.nb_streams, 0);
+    std::vector<int64_t> latest(input.nb_streams, INT64_MIN), lead(input.nb_streams, INT64_MIN);
     PacketPtr packet(av_packet_alloc());
     int result = 0;
     while (packet && (result = av_read_frame(&input, packet.get())) >= 0) {
@@ -56,6 +70,10 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output, int64_t sound_
             av_packet_unref(packet.get());
             continue;
         }
+        if (packet->pts != AV_NOPTS_VALUE)
+            latest[index] = std::max(latest[index], packet->pts);
+        if (lead[index] == INT64_MIN && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
+            lead[index] = packet->pts - packet->dts;
         PacketPtr &before = held[index];
         if (before) {
             int64_t step = 0;
@@ -72,7 +90,8 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output, int64_t sound_
     }
     for (unsigned i = 0; i < held.size(); i++) {
         if (held[i] && steps[i] > 0)
-            held[i]->duration = std::min(steps[i], SoundLeft(*input.streams[i], *held[i], sound_end));
+            held[i]->duration = std::min(ShownLeft(*held[i], latest[i], lead[i], steps[i]),
+                                         SoundLeft(*input.streams[i], *held[i], sound_end));
         if (held[i] && !WriteCopied(input, output, *held[i]))
             return false;
     }

@@ -73,6 +73,14 @@ void FrameTimeline::Learn(uint64_t pts)
     lastPts_ = pts;
 }
 
+void FrameTimeline::ForgetIntervals()
+{
+    intervalsLearned_ = 0;
+    intervalsSinceRefresh_ = 0;
+    runMicroseconds_ = 0;
+    runFrames_ = 0;
+}
+
 bool FrameTimeline::ReadyToOpen() const
 {
     return intervalsLearned_ >= kIntervalsToOpen || framesLearned_ >= kFramesToOpen ||

@@ -20,14 +20,16 @@ public:
     static constexpr int kTicksPerSecond = 90000;
     static constexpr AVRational kTimeBase{1, kTicksPerSecond};
 
-    // Every accepted frame, in arrival order; frames are stamped later.
+    // Every accepted frame, in presentation order; frames are stamped later.
     void Learn(uint64_t pts);
+    // The intervals learned so far were between frames out of presentation order.
+    void ForgetIntervals();
     // Enough frames are in to tell the interval, or waiting longer would hold
     // too much back.
     bool ReadyToOpen() const;
     // Where the first frame goes: after a continued recording's end.
     void StartAt(int64_t ticks);
-    // The file time of the next written frame, strictly after the one before.
+    // The file time of the next frame shown, strictly after the one before.
     int64_t Stamp(uint64_t pts);
     // The caller's timestamp on the file's clock, in microseconds; false before
     // the first frame or when it lies too far from the video to be believed.

@@ -1,5 +1,6 @@
 #include "video/sps_parser.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/library_log.h"
@@ -18,6 +19,9 @@ struct CodedSize {
     int64_t width;
     int64_t height;
     bool fieldCoded;
+    uint32_t profileIdc;
+    uint32_t levelIdc;
+    bool constraintSet3;
 };
 
 // Inside a NAL unit 00 00 00, 00 00 01 and 00 00 02 never occur, so the first
@@ -105,9 +109,9 @@ bool SkipPicOrderCountFields(RbspBitReader &bits, uint32_t pic_order_cnt_type)
 // behind it are not needed because the coded size is what the probe wants.
 bool ReadCodedSize(RbspBitReader &bits, CodedSize &size)
 {
-    uint32_t profile_idc = 0, ignored = 0, pic_order_cnt_type = 0;
-    if (!bits.ReadBits(8, profile_idc)
-        || !bits.ReadBits(16, ignored)  // constraint flags, reserved bits, level_idc
+    uint32_t profile_idc = 0, constraint_flags = 0, level_idc = 0, ignored = 0, pic_order_cnt_type = 0;
+    if (!bits.ReadBits(8, profile_idc) || !bits.ReadBits(8, constraint_flags)
+        || !bits.ReadBits(8, level_idc)
         || !bits.ReadUe(ignored))       // seq_parameter_set_id
         return false;
     if (HasChromaFormat(profile_idc) && !SkipChromaFormatFields(bits))
@@ -125,7 +129,69 @@ bool ReadCodedSize(RbspBitReader &bits, CodedSize &size)
     size.width = (int64_t{pic_width_in_mbs_minus1} + 1) * 16;
     size.height = (int64_t{pic_height_in_map_units_minus1} + 1) * 16 * (frame_mbs_only_flag ? 1 : 2);
     size.fieldCoded = !frame_mbs_only_flag;
+    size.profileIdc = profile_idc;
+    size.levelIdc = level_idc;
+    size.constraintSet3 = constraint_flags & 0x10;
     return true;
+}
+
+bool SkipHrdParameters(RbspBitReader &bits)
+{
+    uint32_t cpb_cnt_minus1 = 0, ignored = 0;
+    if (!bits.ReadUe(cpb_cnt_minus1) || cpb_cnt_minus1 > 31 || !bits.ReadBits(8, ignored))
+        return false;
+    for (uint32_t i = 0; i <= cpb_cnt_minus1; ++i) {
+        if (!bits.ReadUe(ignored) || !bits.ReadUe(ignored) || !bits.ReadBits(1, ignored))
+            return false;
+    }
+    return bits.ReadBits(20, ignored);
+}
+
+// The VUI up to max_num_reorder_frames; false when it does not state it.
+bool ReadVuiReorderFrames(RbspBitReader &bits, uint32_t &reorder_frames)
+{
+    uint32_t flag = 0, value = 0;
+    if (!bits.ReadBits(1, flag))  // aspect_ratio_info_present_flag
+        return false;
+    if (flag && (!bits.ReadBits(8, value) || (value == 255 && !bits.ReadBits(32, value))))
+        return false;
+    if (!bits.ReadBits(1, flag) || (flag && !bits.ReadBits(1, value)))  // overscan
+        return false;
+    if (!bits.ReadBits(1, flag)  // video_signal_type_present_flag
+        || (flag && (!bits.ReadBits(4, value) || !bits.ReadBits(1, flag)
+                     || (flag && !bits.ReadBits(24, value)))))
+        return false;
+    if (!bits.ReadBits(1, flag) || (flag && (!bits.ReadUe(value) || !bits.ReadUe(value))))
+        return false;  // chroma_loc_info
+    if (!bits.ReadBits(1, flag)  // timing_info_present_flag
+        || (flag && (!bits.ReadBits(32, value) || !bits.ReadBits(32, value) || !bits.ReadBits(1, value))))
+        return false;
+    uint32_t nal_hrd = 0, vcl_hrd = 0;
+    if (!bits.ReadBits(1, nal_hrd) || (nal_hrd && !SkipHrdParameters(bits))
+        || !bits.ReadBits(1, vcl_hrd) || (vcl_hrd && !SkipHrdParameters(bits))
+        || ((nal_hrd || vcl_hrd) && !bits.ReadBits(1, value))  // low_delay_hrd_flag
+        || !bits.ReadBits(1, value)                             // pic_struct_present_flag
+        || !bits.ReadBits(1, flag) || !flag)                    // bitstream_restriction_flag
+        return false;
+    return bits.ReadBits(1, value) && bits.ReadUe(value) && bits.ReadUe(value)
+           && bits.ReadUe(value) && bits.ReadUe(value) && bits.ReadUe(reorder_frames);
+}
+
+// What the level's decoded picture buffer holds of pictures this size, at most 16.
+uint32_t LevelReorderFrames(const CodedSize &size)
+{
+    static constexpr struct { uint32_t level; uint32_t maxDpbMbs; } kLevels[] = {
+        {9, 396},      {10, 396},     {11, 900},     {12, 2376},    {13, 2376},
+        {20, 2376},    {21, 4752},    {22, 8100},    {30, 8100},    {31, 18000},
+        {32, 20480},   {40, 32768},   {41, 32768},   {42, 34816},   {50, 110400},
+        {51, 184320},  {52, 184320},  {60, 696320},  {61, 696320},  {62, 696320},
+    };
+    const int64_t frame_mbs = size.width / 16 * (size.height / 16);
+    for (const auto &level : kLevels) {
+        if (level.level == size.levelIdc)
+            return static_cast<uint32_t>(std::min<int64_t>(level.maxDpbMbs / frame_mbs, 16));
+    }
+    return 16;
 }
 
 }  // namespace
@@ -214,5 +280,35 @@ bool GetResulotion(const uint8_t *data, uint32_t size, int32_t &width, int32_t &
     fieldCoded = coded.fieldCoded ? 1 : 0;
     return true;
 }
+
+bool H264ReorderDepth(const uint8_t *payload, uint32_t size, uint32_t &depth)
+{
+    RbspBitReader bits(payload, PayloadLength(payload, size));
+    CodedSize coded{};
+    uint32_t ignored = 0, frame_cropping_flag = 0, vui_parameters_present_flag = 0;
+    if (!ReadCodedSize(bits, coded) || coded.width > kMaxDimension || coded.height > kMaxDimension)
+        return false;
+    // Baseline and the intra profiles have no B slices: nothing is shown out of order.
+    const bool intra_only = coded.constraintSet3 &&
+                            (coded.profileIdc == 100 || coded.profileIdc == 110 ||
+                             coded.profileIdc == 122 || coded.profileIdc == 244);
+    if (coded.profileIdc == 66 || coded.profileIdc == 44 || intra_only) {
+        depth = 0;
+        return true;
+    }
+    if ((coded.fieldCoded && !bits.ReadBits(1, ignored))  // mb_adaptive_frame_field_flag
+        || !bits.ReadBits(1, ignored)                     // direct_8x8_inference_flag
+        || !bits.ReadBits(1, frame_cropping_flag)
+        || (frame_cropping_flag && (!bits.ReadUe(ignored) || !bits.ReadUe(ignored)
+                                    || !bits.ReadUe(ignored) || !bits.ReadUe(ignored)))
+        || !bits.ReadBits(1, vui_parameters_present_flag))
+        return false;
+    uint32_t reorder_frames = 0;
+    depth = vui_parameters_present_flag && ReadVuiReorderFrames(bits, reorder_frames)
+                ? std::min<uint32_t>(reorder_frames, 16)
+                : LevelReorderFrames(coded);
+    return true;
+}
+
 
 }  // namespace recmux

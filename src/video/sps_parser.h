@@ -9,6 +9,11 @@ namespace recmux {
 bool GetResulotion(const uint8_t *data, uint32_t size, int32_t &width, int32_t &height,
                    int32_t &fieldCoded);
 
+// How many frames an H.264 decoder may hold back before showing one: the
+// VUI's max_num_reorder_frames, else what the level's picture buffer holds at
+// this size. payload follows the SPS's NAL header; false when it does not parse.
+bool H264ReorderDepth(const uint8_t *payload, uint32_t size, uint32_t &depth);
+
 // Reads the payload of one NAL unit most significant bit first, dropping the
 // emulation-prevention byte of every 00 00 03 on the way. A read that would
 // pass the end fails and leaves its output alone; the reader is then spent.

@@ -1,6 +1,9 @@
 #include "video/video_intake.h"
 
+#include <algorithm>
+
 #include "video/annexb.h"
+#include "video/reorder_depth.h"
 #include "video/sps_parser.h"
 #include "video/video_codec.h"
 #include "video/video_probe.h"
@@ -50,6 +53,7 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
         return false;
     if (waitingForKey_ && !AcceptFirstKeyFrame(data, size, key))
         return false;
+    FollowPresentationOrder(pts);
     AVFrameInfo frame;
     frame.isKey = key;
     frame.pts = pts;
@@ -57,8 +61,57 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
     queue_.Push(std::move(frame));
     // Nothing leaves the queue before the header: only then is what it holds counted.
     heldBytes_ = output_open ? 0 : heldBytes_ + size;
-    timeline_.Learn(pts);
+    Learn(pts);
+    SettleOrder(size);
     return true;
+}
+
+// In a stream whose parameter sets allow reordering, a timestamp a little
+// behind the latest among the first frames is a B-frame: from then on frames
+// are put in presentation order to be learned and stamped. Once the first
+// frames have shown none, a timestamp that goes back is the camera's clock
+// restarting, and the stream is recorded in the order it comes.
+void VideoIntake::FollowPresentationOrder(uint64_t pts)
+{
+    if (!orderKnown_ && pts < latestPts_ && learning_.Fits(pts)) {
+        learning_.SetDepth(reorderDepth_);
+        decodeTimes_.SetDepth(reorderDepth_);
+        timeline_.ForgetIntervals();
+    }
+    latestPts_ = std::max(latestPts_, pts);
+}
+
+// The order is known once a B-frame was seen, or as soon as the output would open without one.
+void VideoIntake::SettleOrder(uint32_t size)
+{
+    unorderedBytes_ += size;
+    orderKnown_ = orderKnown_ || reorderDepth_ == 0 || learning_.Depth() > 0 ||
+                  timeline_.ReadyToOpen() || unorderedBytes_ > kMaxHeldVideoBytes;
+}
+
+void VideoIntake::Learn(uint64_t pts)
+{
+    const bool flush = !learning_.Fits(pts);
+    for (uint64_t shown = 0; flush && learning_.Pop(shown, true);)
+        timeline_.Learn(shown);
+    learning_.Push(pts);
+    for (uint64_t shown = 0; learning_.Pop(shown, false);)
+        timeline_.Learn(shown);
+}
+
+bool VideoIntake::Next(TimedFrame &frame, bool end_of_stream)
+{
+    // Reordered frames are stamped once the rate is learned again in their
+    // presentation order, as a recording's first frames are.
+    if (!end_of_stream && (!orderKnown_ || (learning_.Depth() > 0 && !timeline_.ReadyToOpen())))
+        return false;
+    for (AVFrameInfo queued;;) {
+        if (decodeTimes_.Next(timeline_, frame, end_of_stream && queue_.Size() == 0))
+            return true;
+        if (!queue_.Pop(queued))
+            return false;
+        decodeTimes_.Push(timeline_, std::move(queued));
+    }
 }
 
 bool VideoIntake::WouldPassHeldBound(uint32_t size) const
@@ -71,6 +124,7 @@ void VideoIntake::DropQueued()
     AVFrameInfo dropped;
     while (queue_.Pop(dropped)) {
     }
+    decodeTimes_.Clear();
 }
 
 bool VideoIntake::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_t key)
@@ -97,6 +151,9 @@ bool VideoIntake::AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_
         return false;
     if (own)
         description_ = std::move(described);
+    // A continued recording's new frames may come from an encoder set up anew.
+    const std::vector<uint8_t> sets = LeadingParameterSets(codec_id, data, size);
+    reorderDepth_ = ReorderDepth(codec_id, sets.empty() ? description_.parameterSets : sets);
     waitingForKey_ = false;
     codecSettled_ = true;
     return true;

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "platform/TConQue.h"
+#include "video/decode_times.h"
 #include "video/frame_timeline.h"
+#include "video/presentation_order.h"
 #include "video/stream_description.h"
 
 namespace recmux {
@@ -25,8 +27,10 @@ public:
     bool WaitingForKey() const { return waitingForKey_; }
     // Whether a frame of size would pass the bound of what is held while the output is not open.
     bool WouldPassHeldBound(uint32_t size) const;
-    bool Pop(AVFrameInfo &frame) { return queue_.Pop(frame); }
-    uint32_t Queued() { return queue_.Size(); }
+    // The next frame to write, in decode order, with its times on the file's
+    // clock; at the end of the stream every frame held is let go.
+    bool Next(TimedFrame &frame, bool end_of_stream);
+    uint32_t Queued() { return queue_.Size() + decodeTimes_.Held(); }
     void DropQueued();
 
     FrameTimeline &Timeline() { return timeline_; }
@@ -41,9 +45,22 @@ private:
     bool AcceptFirstKeyFrame(const uint8_t *data, uint32_t size, int32_t key);
     bool KeepsRecordingCodec(const uint8_t *data, uint32_t size, int32_t key);
     bool ProbeSize(const uint8_t *data, uint32_t size);
+    void FollowPresentationOrder(uint64_t pts);
+    void SettleOrder(uint32_t size);
+    void Learn(uint64_t pts);
 
     TConQue<AVFrameInfo> queue_;
     FrameTimeline timeline_;
+    // The timeline learns the caller's timestamps in presentation order.
+    PresentationOrder learning_;
+    DecodeTimes decodeTimes_;
+    uint64_t latestPts_ = 0;
+    // How many frames the stream's decoder may hold back, from its first key frame.
+    uint32_t reorderDepth_ = 0;
+    // Whether the stream shows frames out of decode order is known: frames are
+    // held until it is.
+    bool orderKnown_ = false;
+    uint64_t unorderedBytes_ = 0;
     bool initialised_ = false;
     bool waitingForKey_ = true;
     int32_t codec_ = 0;

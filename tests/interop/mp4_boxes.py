@@ -140,7 +140,9 @@ def media_segments(data):
     fragments = []
     for box, following in zip(top, top[1:]):
         if box.kind == b"moof":
-            tf_flags, time, key = fragment_starts(box, video)
+            # The sound left after the last picture comes in a fragment of its own.
+            starts = fragment_starts(box, video)
+            tf_flags, time, key = starts or (fragments[-1].tf_flags, fragments[-1].seconds * scale, False)
             fragments.append(Fragment(box.start, following.end, tf_flags, time / scale, key))
     return moov.end, fragments
 

@@ -1,7 +1,8 @@
 """Live view in a browser: streams from the write callback play in headless
 Chromium and Firefox through Media Source Extensions, appended fragment by
 fragment from the start, and joined a few seconds in at a fragment that starts
-with a key frame, each from there to its end. So does a fragmented file
+with a key frame, each from there to its end: the test pattern, and captures
+with B-frames recorded with their own timestamps. So does a fragmented file
 continued in place by a second recording, across the join and joined after it.
 usage: mse_check.py path/to/recmux"""
 import http.server
@@ -28,13 +29,20 @@ FIREFOX_PREFS = {"media.autoplay.default": 0, "media.autoplay.blocking_policy": 
                  "datareporting.policy.dataSubmissionEnabled": False,
                  "toolkit.telemetry.reportingpolicy.firstRun": False}
 
-# (stream, recmux record arguments).
+# Captures with B-frames and A-law sound, made by the ffmpeg CLI: (name, video encoder).
+CAPTURES = {
+    "bframes.mkv": ["-c:v", "libx264", "-bf", "2"],
+    "bframes_h265.mkv": ["-c:v", "libx265", "-x265-params", "log-level=error:bframes=3"],
+}
+# (stream, recmux record arguments); a capture's name stands for its path.
 STREAMS = {
     "sound.mp4": ["--seconds", "8"],
     "sound_h265.mp4": ["--seconds", "8", "--codec", "h265"],
     "silent.mp4": ["--seconds", "8", "--no-audio"],
     "late_sound.mp4": ["--seconds", "30", "--audio-start", "25"],
     "continued.mp4": ["--seconds", "4", "--fragmented"],
+    "bframes.mp4": ["-i", "bframes.mkv"],
+    "bframes_h265.mp4": ["-i", "bframes_h265.mkv"],
 }
 CONTINUED = "continued.mp4"
 # Headless Chromium has no HEVC.
@@ -48,7 +56,12 @@ def plan(browser):
 
 
 def record(tool, work):
+    for name, encoder in CAPTURES.items():
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25",
+                        "-f", "lavfi", "-i", "sine=f=1000:r=8000", "-t", "8", "-pix_fmt", "yuv420p", "-g", "25"] +
+                       encoder + ["-c:a", "pcm_alaw", os.path.join(work, name)], check=True)
     for name, arguments in STREAMS.items():
+        arguments = [os.path.join(work, a) if a in CAPTURES else a for a in arguments]
         sessions, output = (2, []) if name == CONTINUED else (1, ["--callback"])
         for _ in range(sessions):
             subprocess.run([tool, "record"] + output + ["-o", os.path.join(work, name)] + arguments,

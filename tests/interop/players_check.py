@@ -35,6 +35,13 @@ RECORDINGS = {
     "stream_h265": (["--callback", "--codec", "h265", "--no-audio"], True, "h265", False),
     "fragmented_continued": (["--fragmented"], True, "h264", True),
     "plain_continued": ([], False, "h264", True),
+    "plain_bframes": (["-i", "bframes.mkv"], False, "h264", True),
+    "fragmented_bframes_h265": (["-i", "bframes_h265.mkv", "--fragmented"], True, "h265", True),
+}
+# Captures with B-frames and A-law sound, made by the ffmpeg CLI, as long as the pattern.
+CAPTURES = {
+    "bframes.mkv": ["-c:v", "libx264", "-bf", "2", "-sc_threshold", "0"],
+    "bframes_h265.mkv": ["-c:v", "libx265", "-x265-params", "log-level=error:bframes=3:scenecut=0"],
 }
 
 failures = []
@@ -80,7 +87,8 @@ def gst_decodes(path, with_sound):
 
 
 def gst_seek(path, with_sound, seconds):
-    """(pts in seconds, MD5) of the picture GStreamer shows after an accurate seek."""
+    """(stream time in seconds, MD5) of the picture GStreamer shows after an accurate
+    seek: the edit list of a stream with B-frames moves its segment, not the time."""
     description = ("filesrc location=%s ! qtdemux name=m m.video_0 ! queue ! decodebin ! "
                    "videoconvert ! video/x-raw,format=I420 ! appsink name=sink sync=false" % path)
     if with_sound:
@@ -100,7 +108,7 @@ def gst_seek(path, with_sound, seconds):
         ok, info = buffer.map(Gst.MapFlags.READ)
         md5 = hashlib.md5(bytes(info.data)).hexdigest() if ok else None
         buffer.unmap(info)
-        return buffer.pts / Gst.SECOND, md5
+        return sample.get_segment().to_stream_time(Gst.Format.TIME, buffer.pts) / Gst.SECOND, md5
     finally:
         pipeline.set_state(Gst.State.NULL)
 
@@ -179,12 +187,19 @@ def main():
     tool = sys.argv[1]
     work = tempfile.mkdtemp()
     try:
+        for name, encoder in CAPTURES.items():
+            subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                            "testsrc2=size=640x360:rate=%d" % FPS, "-f", "lavfi", "-i", "sine=r=8000",
+                            "-t", str(SECONDS), "-pix_fmt", "yuv420p", "-g", str(FPS)] + encoder +
+                           ["-c:a", "pcm_alaw", os.path.join(work, name)], check=True)
         for name, (arguments, fragmented, codec, with_sound) in RECORDINGS.items():
             path = os.path.join(work, name + ".mp4")
             sessions = [["--fragmented"], arguments] if "continued" in name else [arguments]
             for session in sessions:
-                seconds = str(SECONDS // len(sessions))
-                subprocess.run([tool, "record", "--seconds", seconds, "-o", path] + session,
+                length = ["--seconds", str(SECONDS // len(sessions))]
+                if "-i" in session:
+                    length, session = [], [os.path.join(work, a) if a in CAPTURES else a for a in session]
+                subprocess.run([tool, "record"] + length + ["-o", path] + session,
                                check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             reference = frame_md5s(path)
             if not check(len(reference) == SECONDS * FPS, "%s: %d pictures decoded" %

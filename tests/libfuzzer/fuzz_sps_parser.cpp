@@ -1,12 +1,15 @@
-// GetResulotion over arbitrary NAL units. Input: the NAL unit without its start
-// code; the fuzzer puts 00 00 00 01 in front, in a buffer exactly as long as the
-// frame, so that any read past the end is caught. A success must be a size the
-// probe can hand on; a failure must leave the outputs alone.
+// GetResulotion and the reorder depth of H.264 and H.265 over arbitrary NAL
+// units. Input: the NAL unit without its start code; the fuzzer puts 00 00 00 01
+// in front, in a buffer exactly as long as the frame, so that any read past the
+// end is caught. A success must be a size the probe can hand on; a failure must
+// leave the outputs alone; a depth is one a decoder can have.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
+#include "video/reorder_depth.h"
 #include "video/sps_parser.h"
 #include "platform/library_log.h"
 
@@ -33,6 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::memcpy(frame.get(), start_code, sizeof start_code);
     if (size)
         std::memcpy(frame.get() + 4, data, size);
+
+    const std::vector<uint8_t> sets(frame.get(), frame.get() + frame_size);
+    check(recmux::ReorderDepth(AV_CODEC_ID_H264, sets) <= 16 && recmux::ReorderDepth(AV_CODEC_ID_HEVC, sets) <= 16);
 
     constexpr int32_t untouched = -7;
     int32_t width = untouched, height = untouched, field_coded = untouched;

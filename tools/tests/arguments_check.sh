@@ -42,7 +42,8 @@ expect 2 "extract ends in .h264" extract a.mp4 -o out.mp4
 expect 2 "unknown option: --loud" record --loud yes
 expect 2 "missing value: -o" record -o
 expect 2 "-o takes a name ending in .mp4: out.avi" record --seconds 0.2 -o out.avi
-expect 2 "--fps takes a whole number" record --fps 2.5
+expect 2 "--fps takes a rate from 1 to 1000" record --fps 0.5
+expect 2 "--fps takes a rate from 1 to 1000" record --fps 30000/0
 expect 2 "--seconds takes a number" record --seconds -1
 expect 2 "--codec takes h264 or h265" record --codec vp9
 expect 2 "--fps does not apply to a capture" record -i camera.ts --fps 30

@@ -11,7 +11,7 @@ namespace {
 
 std::vector<AccessUnit> Pattern(VideoCodec codec, int fps, int frames)
 {
-    std::unique_ptr<FrameSource> source = OpenTestPattern(codec, fps, frames);
+    std::unique_ptr<FrameSource> source = OpenTestPattern(codec, AVRational{fps, 1}, frames);
     EXPECT_NE(source, nullptr);
     return source ? Drain<AccessUnit>(*source) : std::vector<AccessUnit>();
 }
