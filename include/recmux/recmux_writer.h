@@ -222,7 +222,9 @@ RECMUX_API int32_t RECMUX_CDECL recmux_writer_init_audio(recmux_writer *writer, 
  * key frame: one it cannot be set up for (memory runs out) is refused, told
  * once by RECMUX_MSG_VIDEO with the reason and then RECMUX_MSG_OUTPUT_FAILED,
  * and the set-up is not tried again. The frame's time in the file is pts
- * relative to the first frame's, with arrival jitter taken out (README, "Time"). */
+ * relative to the first frame's, with arrival jitter taken out (README, "Time").
+ * pts is when the frame is shown: with B-frames, frames come in decode order
+ * and their timestamps go back (README). */
 RECMUX_API int32_t RECMUX_CDECL recmux_writer_write_video(recmux_writer *writer, const uint8_t *data,
                                                           uint32_t size, uint64_t pts, int32_t key);
 

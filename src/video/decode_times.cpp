@@ -14,6 +14,16 @@ void DecodeTimes::Push(FrameTimeline &timeline, AVFrameInfo &&frame)
     held_.push_back(TimedFrame{std::move(frame)});
 }
 
+void DecodeTimes::StampAsDecoded(FrameTimeline &timeline, TimedFrame &frame)
+{
+    frame.pts = timeline.Stamp(frame.frame.pts);
+    frame.dts = frame.pts;
+    frame.duration = std::llround(timeline.StepTicks());
+    frame.last = false;
+    frame.latestShown = frame.pts;
+    released_++;
+}
+
 void DecodeTimes::Stamp(FrameTimeline &timeline, bool flush)
 {
     for (uint64_t pts = 0; order_.Pop(pts, flush);) {

@@ -35,6 +35,10 @@ public:
     // every frame held.
     bool Next(FrameTimeline &timeline, TimedFrame &out, bool flush);
     uint32_t Held() const { return static_cast<uint32_t>(held_.size()); }
+    // A stream shown as decoded needs nothing held: each frame is stamped as
+    // it comes, with frame.frame filled in.
+    bool ShownAsDecoded() const { return order_.Depth() == 0 && held_.empty(); }
+    void StampAsDecoded(FrameTimeline &timeline, TimedFrame &frame);
     void Clear();
 
 private:

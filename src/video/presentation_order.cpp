@@ -9,9 +9,9 @@ constexpr uint64_t kMaxReorderMicroseconds = 2000000;
 
 }  // namespace
 
-bool PresentationOrder::Fits(uint64_t pts) const
+bool PresentationOrder::Reordered(uint64_t latest, uint64_t pts)
 {
-    return pts >= latest_ || latest_ - pts <= kMaxReorderMicroseconds;
+    return latest - pts <= kMaxReorderMicroseconds;
 }
 
 void PresentationOrder::Push(uint64_t pts)

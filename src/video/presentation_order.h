@@ -16,7 +16,9 @@ public:
     uint32_t Depth() const { return depth_; }
     // False when pts lies too far behind the latest to be a reordered frame:
     // the camera's clock went back, and the frames waiting are shown first.
-    bool Fits(uint64_t pts) const;
+    bool Fits(uint64_t pts) const { return pts >= latest_ || Reordered(latest_, pts); }
+    // Whether pts, behind latest, lies close enough behind to be a reordered frame.
+    static bool Reordered(uint64_t latest, uint64_t pts);
     void Push(uint64_t pts);
     // The next timestamp to be shown, once nothing still to come can precede
     // it; with flush, every one left.

@@ -73,7 +73,7 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
 // restarting, and the stream is recorded in the order it comes.
 void VideoIntake::FollowPresentationOrder(uint64_t pts)
 {
-    if (!orderKnown_ && pts < latestPts_ && learning_.Fits(pts)) {
+    if (!orderKnown_ && pts < latestPts_ && PresentationOrder::Reordered(latestPts_, pts)) {
         learning_.SetDepth(reorderDepth_);
         decodeTimes_.SetDepth(reorderDepth_);
         timeline_.ForgetIntervals();
@@ -91,6 +91,10 @@ void VideoIntake::SettleOrder(uint32_t size)
 
 void VideoIntake::Learn(uint64_t pts)
 {
+    if (learning_.Depth() == 0) {
+        timeline_.Learn(pts);
+        return;
+    }
     const bool flush = !learning_.Fits(pts);
     for (uint64_t shown = 0; flush && learning_.Pop(shown, true);)
         timeline_.Learn(shown);
@@ -105,6 +109,12 @@ bool VideoIntake::Next(TimedFrame &frame, bool end_of_stream)
     // presentation order, as a recording's first frames are.
     if (!end_of_stream && (!orderKnown_ || (learning_.Depth() > 0 && !timeline_.ReadyToOpen())))
         return false;
+    if (decodeTimes_.ShownAsDecoded()) {
+        if (!queue_.Pop(frame.frame))
+            return false;
+        decodeTimes_.StampAsDecoded(timeline_, frame);
+        return true;
+    }
     for (AVFrameInfo queued;;) {
         if (decodeTimes_.Next(timeline_, frame, end_of_stream && queue_.Size() == 0))
             return true;
