@@ -80,7 +80,23 @@ private:
         }
         // The MPEG-4 parser reports only the picture type.
         unit.key = parser_->key_frame == 1 || parser_->pict_type == AV_PICTURE_TYPE_I;
+        WarnOfReordering(unit.key);
         return !unit.bytes.empty();
+    }
+
+    // Frames without timestamps are stamped in the order they come, which
+    // shows B-frames out of place: said once, as the recording is then wrong.
+    void WarnOfReordering(bool key)
+    {
+        const int shown = parser_->output_picture_number;
+        const bool reordered = parser_->pict_type == AV_PICTURE_TYPE_B ||
+                               (!key && context_->codec_id != AV_CODEC_ID_MPEG4 && shown < latest_shown_);
+        latest_shown_ = key ? shown : std::max(latest_shown_, shown);
+        if (!reordered || warned_)
+            return;
+        warned_ = true;
+        ReportProblem(path_, "warning: it has B-frames and no timestamps, so its pictures are recorded "
+                             "in decode order; record a capture with its own timestamps");
     }
 
     // What a pipe holds so far is parsed at once, not after a whole chunk.
@@ -123,6 +139,8 @@ private:
     size_t filled_ = 0;
     size_t offset_ = 0;
     size_t zeros_ahead_ = 0;
+    int latest_shown_ = 0;
+    bool warned_ = false;
     bool end_of_file_ = false;
     bool done_ = false;
     bool failed_ = false;

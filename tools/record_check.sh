@@ -111,6 +111,10 @@ ffmpeg "${bframes[@]}" -c:v libx264 -bf 2 bframes.mkv &&
 check bframes h264 100 25/1 -i bframes.mkv && same_pictures bframes.mkv bframes && tone bframes 8000 1000 &&
     { grep -q "^bframes.mp4: 4.0 s," bframes.log || fail "bframes: not 4.0 s"; }
 check bframes_hevc hevc 100 25/1 -i bframes.mov --fragmented && same_pictures bframes.mov bframes_hevc
+ffmpeg -v error -y -i bframes.mkv -map 0:v -c copy bframes.h264 &&
+    "$tool" record -i bframes.h264 -o bframes_es.mp4 2>&1 >/dev/null | grep -q "^recmux: bframes.h264: warning: it has B-frames" &&
+    ! "$tool" record -i in.h264 -o no_bframes_es.mp4 2>&1 >/dev/null | grep -q "B-frames" ||
+    fail "bframes_es: an elementary stream with B-frames is recorded without a warning, or one without is warned of"
 "$tool" record -i bframes.mov -o bframes_hevc.mp4 --fragmented 2>&1 | grep -q "now 8.0 s, 200 video frames" &&
     [ -z "$(ffmpeg -v error -i bframes_hevc.mp4 -f null - 2>&1)" ] ||
     fail "bframes_hevc: a second session is not 200 frames to 8.0 s that decode cleanly"

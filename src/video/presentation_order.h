@@ -23,7 +23,6 @@ public:
     // The next timestamp to be shown, once nothing still to come can precede
     // it; with flush, every one left.
     bool Pop(uint64_t &pts, bool flush);
-    size_t Waiting() const { return waiting_.size(); }
     void Clear();
 
 private:
