@@ -15,6 +15,8 @@ namespace recmux {
 namespace {
 
 constexpr size_t kCopyBufferSize = 0x200000;
+// Some 400,000 years: a time beyond it is a damaged file's.
+constexpr int64_t kMaxCopiedTicks = int64_t{1} << 60;
 // A packet larger than this is taken for a damaged file rather than copied.
 constexpr size_t kCopyBufferLimit = 256u << 20;
 
@@ -173,8 +175,10 @@ bool CMP4Writer::ContinueRecording(const char *final_path)
     const bool copied =
         ReadPackets(final_path, [&](const uint8_t *data, int32_t size, int32_t media_type,
                                     int32_t key, const CMP4Reader &reader) {
+            // A file's times are bounded so that sums of them cannot overflow.
             const auto ticks = [](int64_t microseconds) {
-                return av_rescale_q(microseconds, AV_TIME_BASE_Q, FrameTimeline::kTimeBase);
+                return std::clamp(av_rescale_q(microseconds, AV_TIME_BASE_Q, FrameTimeline::kTimeBase),
+                                  -kMaxCopiedTicks, kMaxCopiedTicks);
             };
             const int64_t duration = ticks(reader.PacketDuration());
             const PacketTimes times{
