@@ -46,7 +46,8 @@ public:
     // Never loses a packet: one that does not fit stays for the next call.
     ReadStatus ReadNext(uint8_t *buffer, int32_t capacity, int32_t &size, int32_t &mediaType,
                         int32_t &keyFlag);
-    // Decode time and duration of the packet ReadNext last described, in microseconds.
+    // Presentation time, decode time and duration of the packet ReadNext last
+    // described, in microseconds.
     int64_t PacketTime() const { return packetTime_; }
     int64_t PacketDecodeTime() const { return packetDecodeTime_; }
     int64_t PacketDuration() const { return packetDuration_; }

@@ -144,9 +144,9 @@ private:
     // In the timeline's ticks: the decode time of the last video packet, and
     // the latest presentation time of any (-1: none yet).
     std::optional<int64_t> lastVideoDts_;
+    int64_t lastVideoTicks_ = -1;
     // How long the track's first frame was decoded before it is shown.
     std::optional<int64_t> videoLead_;
-    int64_t lastVideoTicks_ = -1;
     // Closing: frames held for their presentation order are let go.
     bool draining_ = false;
     uint64_t videoFrameCount_ = 0;

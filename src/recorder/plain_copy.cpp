@@ -72,8 +72,9 @@ bool CopyPackets(AVFormatContext &input, AVFormatContext &output, int64_t sound_
         }
         if (packet->pts != AV_NOPTS_VALUE)
             latest[index] = std::max(latest[index], packet->pts);
-        if (lead[index] == INT64_MIN && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE)
-            lead[index] = packet->pts - packet->dts;
+        if (lead[index] == INT64_MIN && packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE &&
+            __builtin_sub_overflow(packet->pts, packet->dts, &lead[index]))
+            lead[index] = INT64_MIN;
         PacketPtr &before = held[index];
         if (before) {
             int64_t step = 0;

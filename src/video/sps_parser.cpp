@@ -310,5 +310,4 @@ bool H264ReorderDepth(const uint8_t *payload, uint32_t size, uint32_t &depth)
     return true;
 }
 
-
 }  // namespace recmux
