@@ -63,11 +63,11 @@ public:
         return Box{static_cast<uint32_t>(*head), begin + header, begin + std::min(size, end - begin)};
     }
 
-    // A 32-bit field at offset into the box's body.
+    // A 32-bit field at offset into the box's body. FFmpeg reads a box cut
+    // short by its container as if it were whole, so the field is read as far
+    // as the file goes.
     std::optional<uint32_t> Field(const Box &box, uint64_t offset)
     {
-        if (box.end - box.body < offset + 4)
-            return std::nullopt;
         const std::optional<uint64_t> value = Read(box.body + offset, 4);
         return value ? std::optional<uint32_t>(static_cast<uint32_t>(*value)) : std::nullopt;
     }
