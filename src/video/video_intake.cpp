@@ -73,7 +73,9 @@ bool VideoIntake::Accept(const uint8_t *data, uint32_t size, uint64_t pts, int32
 // restarting, and the stream is recorded in the order it comes.
 void VideoIntake::FollowPresentationOrder(uint64_t pts)
 {
-    if (!orderKnown_ && pts < latestPts_ && PresentationOrder::Reordered(latestPts_, pts)) {
+    if (orderKnown_)
+        return;
+    if (pts < latestPts_ && PresentationOrder::Reordered(latestPts_, pts)) {
         learning_.SetDepth(reorderDepth_);
         decodeTimes_.SetDepth(reorderDepth_);
         timeline_.ForgetIntervals();
@@ -84,9 +86,11 @@ void VideoIntake::FollowPresentationOrder(uint64_t pts)
 // The order is known once a B-frame was seen, or as soon as the output would open without one.
 void VideoIntake::SettleOrder(uint32_t size)
 {
+    if (orderKnown_)
+        return;
     unorderedBytes_ += size;
-    orderKnown_ = orderKnown_ || reorderDepth_ == 0 || learning_.Depth() > 0 ||
-                  timeline_.ReadyToOpen() || unorderedBytes_ > kMaxHeldVideoBytes;
+    orderKnown_ = reorderDepth_ == 0 || learning_.Depth() > 0 || timeline_.ReadyToOpen() ||
+                  unorderedBytes_ > kMaxHeldVideoBytes;
 }
 
 void VideoIntake::Learn(uint64_t pts)
