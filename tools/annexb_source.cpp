@@ -146,6 +146,8 @@ private:
     bool failed_ = false;
 };
 
+}  // namespace
+
 bool EndsWith(const std::string &text, const char *suffix)
 {
     const std::string tail(suffix);
@@ -154,8 +156,6 @@ bool EndsWith(const std::string &text, const char *suffix)
                return a == std::tolower(static_cast<unsigned char>(b));
            });
 }
-
-}  // namespace
 
 std::optional<VideoCodec> CodecFromExtension(const std::string &path)
 {

@@ -9,6 +9,9 @@
 
 namespace recmux_tool {
 
+// Whether text ends in suffix (lower case), in any case.
+bool EndsWith(const std::string &text, const char *suffix);
+
 // .h264/.264 or .hevc/.h265/.265, any case; nothing for other names.
 std::optional<VideoCodec> CodecFromExtension(const std::string &path);
 

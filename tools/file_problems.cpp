@@ -86,9 +86,4 @@ bool DiskFull(const std::string &path)
     return room && *room < kNearlyFull;
 }
 
-bool LockedByRecorder(const std::string &working)
-{
-    return recmux::platform::HeldByRecorder(working.c_str());
-}
-
 }  // namespace recmux_tool

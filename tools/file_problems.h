@@ -28,8 +28,4 @@ std::string ObstacleReason(const std::string &path);
 // that failed for want of it.
 bool DiskFull(const std::string &path);
 
-// Whether a recorder, in this process or another, holds the lock on the
-// working file at path.
-bool LockedByRecorder(const std::string &working);
-
 }  // namespace recmux_tool

@@ -1,6 +1,5 @@
 // recmux: the library's command-line front end.
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -140,14 +139,6 @@ bool IsCapture(const Arguments &args)
     return !args.input.empty() && !args.codec && !recmux_tool::CodecFromExtension(args.input);
 }
 
-bool EndsWithMp4(const std::string &name)
-{
-    std::string extension = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".mp4";
-}
-
 // Empty when the arguments are fine, otherwise what is wrong with them.
 std::string Parse(int argc, char **argv, Arguments &args)
 {
@@ -212,7 +203,7 @@ std::string Parse(int argc, char **argv, Arguments &args)
             return "unknown option: " + flag;
         }
     }
-    if (!EndsWithMp4(args.record.output))
+    if (args.record.output.size() <= 4 || !recmux_tool::EndsWith(args.record.output, ".mp4"))
         return "-o takes a name ending in .mp4: " + args.record.output;
     if (!args.input.empty() && args.seconds_given)
         return "--seconds applies to the test pattern only";

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "file_problems.h"
+#include "platform/regular_files.h"
 #include "platform/system_checks.h"
 
 namespace recmux_tool {
@@ -61,7 +62,7 @@ std::optional<RecordOutput> PrepareOutput(const std::string &path, bool overwrit
         ReportProblem(path, reason);
         return std::nullopt;
     }
-    if (LockedByRecorder(path + ".tmp")) {
+    if (recmux::platform::HeldByRecorder((path + ".tmp").c_str())) {
         ReportProblem(path, "another recording is being made into it");
         return std::nullopt;
     }
