@@ -17,6 +17,7 @@ import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+import captures  # noqa: E402
 import mp4_boxes  # noqa: E402
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -29,11 +30,6 @@ FIREFOX_PREFS = {"media.autoplay.default": 0, "media.autoplay.blocking_policy": 
                  "datareporting.policy.dataSubmissionEnabled": False,
                  "toolkit.telemetry.reportingpolicy.firstRun": False}
 
-# Captures with B-frames and A-law sound, made by the ffmpeg CLI: (name, video encoder).
-CAPTURES = {
-    "bframes.mkv": ["-c:v", "libx264", "-bf", "2"],
-    "bframes_h265.mkv": ["-c:v", "libx265", "-x265-params", "log-level=error:bframes=3"],
-}
 # (stream, recmux record arguments); a capture's name stands for its path.
 STREAMS = {
     "sound.mp4": ["--seconds", "8"],
@@ -56,12 +52,9 @@ def plan(browser):
 
 
 def record(tool, work):
-    for name, encoder in CAPTURES.items():
-        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25",
-                        "-f", "lavfi", "-i", "sine=f=1000:r=8000", "-t", "8", "-pix_fmt", "yuv420p", "-g", "25"] +
-                       encoder + ["-c:a", "pcm_alaw", os.path.join(work, name)], check=True)
+    captures.make(work, 8)
     for name, arguments in STREAMS.items():
-        arguments = [os.path.join(work, a) if a in CAPTURES else a for a in arguments]
+        arguments = captures.paths(work, arguments)
         sessions, output = (2, []) if name == CONTINUED else (1, ["--callback"])
         for _ in range(sessions):
             subprocess.run([tool, "record"] + output + ["-o", os.path.join(work, name)] + arguments,

@@ -17,6 +17,7 @@ gi.require_version("Gst", "1.0")
 from gi.repository import Gst  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import captures  # noqa: E402
 import mp4_boxes  # noqa: E402
 
 SECONDS = 6
@@ -37,11 +38,6 @@ RECORDINGS = {
     "plain_continued": ([], False, "h264", True),
     "plain_bframes": (["-i", "bframes.mkv"], False, "h264", True),
     "fragmented_bframes_h265": (["-i", "bframes_h265.mkv", "--fragmented"], True, "h265", True),
-}
-# Captures with B-frames and A-law sound, made by the ffmpeg CLI, as long as the pattern.
-CAPTURES = {
-    "bframes.mkv": ["-c:v", "libx264", "-bf", "2", "-sc_threshold", "0"],
-    "bframes_h265.mkv": ["-c:v", "libx265", "-x265-params", "log-level=error:bframes=3:scenecut=0"],
 }
 
 failures = []
@@ -187,18 +183,14 @@ def main():
     tool = sys.argv[1]
     work = tempfile.mkdtemp()
     try:
-        for name, encoder in CAPTURES.items():
-            subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-                            "testsrc2=size=640x360:rate=%d" % FPS, "-f", "lavfi", "-i", "sine=r=8000",
-                            "-t", str(SECONDS), "-pix_fmt", "yuv420p", "-g", str(FPS)] + encoder +
-                           ["-c:a", "pcm_alaw", os.path.join(work, name)], check=True)
+        captures.make(work, SECONDS)
         for name, (arguments, fragmented, codec, with_sound) in RECORDINGS.items():
             path = os.path.join(work, name + ".mp4")
             sessions = [["--fragmented"], arguments] if "continued" in name else [arguments]
             for session in sessions:
                 length = ["--seconds", str(SECONDS // len(sessions))]
                 if "-i" in session:
-                    length, session = [], [os.path.join(work, a) if a in CAPTURES else a for a in session]
+                    length, session = [], captures.paths(work, session)
                 subprocess.run([tool, "record"] + length + ["-o", path] + session,
                                check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             reference = frame_md5s(path)
